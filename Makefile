@@ -1,0 +1,28 @@
+# Entry points for newcomers and CI. Every target first runs the set-up
+# script, which installs missing Debian packages and builds.
+BUILD ?= build
+JOBS  ?= 2
+export JOBS
+
+.PHONY: all setup run test sanitize format clean
+
+all: setup
+
+setup:
+	@bash scripts/setup.sh $(BUILD)
+
+run: setup
+	$(BUILD)/bin/tavrelle-cli probe $(BUILD)/media/sample.mp4
+
+test: setup
+	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+sanitize:
+	@bash scripts/setup.sh build-asan -DTAVRELLE_SANITIZE=address
+	ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j$(JOBS)
+
+format:
+	git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i
+
+clean:
+	rm -rf build build-asan
