@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS  ?= 2
 export JOBS
 
-.PHONY: all setup run test sanitize format clean
+.PHONY: all setup run test sanitize tsan format clean
 
 all: setup
 
@@ -19,10 +19,14 @@ test: setup
 
 sanitize:
 	@bash scripts/setup.sh build-asan -DTAVRELLE_SANITIZE=address
-	ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j$(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:intercept_tls_get_addr=0 ctest --test-dir build-asan --output-on-failure -j$(JOBS)
+
+tsan:
+	@bash scripts/setup.sh build-tsan -DTAVRELLE_SANITIZE=thread
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j$(JOBS)
 
 format:
 	git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-tsan
