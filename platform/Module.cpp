@@ -3,6 +3,14 @@
 #include <dlfcn.h>
 
 namespace {
+#ifdef TAVRELLE_KEEP_MODULES_MAPPED
+// Leak checking needs the globals of released libraries to stay readable:
+// what they still point to is not a leak of ours.
+constexpr int KeepMappedFlag = RTLD_NODELETE;
+#else
+constexpr int KeepMappedFlag = 0;
+#endif
+
 thread_local std::string lastError;
 
 void RememberLoaderError() {
@@ -13,7 +21,7 @@ void RememberLoaderError() {
 
 TModuleHandle LoadModule(const std::string& fileName) {
   dlerror();
-  TModuleHandle module = dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
+  TModuleHandle module = dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL | KeepMappedFlag);
   if (!module) RememberLoaderError();
   return module;
 }

@@ -6,6 +6,7 @@
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
+#include "binding/MediaUrl.h"
 #include "binding/OpenErrorText.h"
 #include "binding/SwScaleHlpr.h"
 #include "platform/Exception.h"
@@ -113,9 +114,14 @@ bool TAVProbe::Open(const std::string& fileName, const std::string& formatName) 
     }
   }
   FormatContext = AVFormatApi.avformat_alloc_context();
+  if (!FormatContext) {
+    LastError = OpenErrorText(fileName, AVERROR(ENOMEM));
+    return false;
+  }
   OwnsContext = true;
   // The open call frees the context itself when it fails.
-  const int result = AVFormatApi.avformat_open_input(&FormatContext, fileName.c_str(), format, nullptr);
+  const int result = AVFormatApi.avformat_open_input(&FormatContext, MediaUrl(fileName).c_str(),
+                                                     format, nullptr);
   if (result < 0) {
     LastError = OpenErrorText(fileName, result);
     FormatContext = nullptr;

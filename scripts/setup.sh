@@ -12,6 +12,7 @@ packages=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
   libavfilter-dev libswresample-dev
   libgtest-dev libgmock-dev
+  locales
 )
 
 missing=()
