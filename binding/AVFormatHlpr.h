@@ -12,7 +12,21 @@ extern "C" {
   X(T, avformat_open_input) \
   X(T, avformat_find_stream_info) \
   X(T, avformat_close_input) \
-  X(T, av_guess_sample_aspect_ratio)
+  X(T, av_guess_sample_aspect_ratio) \
+  X(T, avformat_alloc_output_context2) \
+  X(T, avformat_new_stream) \
+  X(T, avformat_free_context) \
+  X(T, avformat_write_header) \
+  X(T, av_interleaved_write_frame) \
+  X(T, av_write_trailer) \
+  X(T, avio_open) \
+  X(T, avio_closep) \
+  X(T, av_new_program) \
+  X(T, av_program_add_stream_index) \
+  X(T, av_read_frame) \
+  X(T, av_guess_format) \
+  X(T, av_muxer_iterate) \
+  X(T, av_demuxer_iterate)
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"

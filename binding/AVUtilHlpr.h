@@ -9,6 +9,11 @@ extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/log.h>
 #include <libavutil/mathematics.h>
+#include <libavutil/mem.h>
+#include <libavutil/opt.h>
+#include <libavutil/parseutils.h>
+#include <libavutil/pixdesc.h>
+#include <libavutil/samplefmt.h>
 }
 
 #define TAVRELLE_AVUTIL_ENTRIES(X, T) \
@@ -20,7 +25,31 @@ extern "C" {
   X(T, av_dict_get) \
   X(T, av_dict_set) \
   X(T, av_dict_free) \
-  X(T, av_strerror)
+  X(T, av_strerror) \
+  X(T, av_frame_alloc) \
+  X(T, av_frame_free) \
+  X(T, av_frame_get_buffer) \
+  X(T, av_frame_make_writable) \
+  X(T, av_channel_layout_default) \
+  X(T, av_channel_layout_copy) \
+  X(T, av_log_default_callback) \
+  X(T, av_opt_find) \
+  X(T, av_opt_set) \
+  X(T, av_opt_get) \
+  X(T, av_opt_get_int) \
+  X(T, av_opt_next) \
+  X(T, av_opt_free) \
+  X(T, av_free) \
+  X(T, av_mallocz) \
+  X(T, av_parse_time) \
+  X(T, av_parse_video_rate) \
+  X(T, av_parse_video_size) \
+  X(T, av_get_pix_fmt) \
+  X(T, av_get_pix_fmt_string) \
+  X(T, av_get_sample_fmt) \
+  X(T, av_get_sample_fmt_string) \
+  X(T, av_pix_fmt_desc_get) \
+  X(T, av_get_sample_fmt_name)
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
