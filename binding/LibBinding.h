@@ -58,4 +58,5 @@ TModuleHandle LoadLibraryFrom(const std::string& folder, const std::string& file
 // and the slot that fills it.
 #define TAVRELLE_DECLARE_ENTRY(table, name) decltype(&::name) name = nullptr;
 #define TAVRELLE_ENTRY_SLOT(table, name) \
-  TEntrySlot{#name, [](void* address) { table.name = reinterpret_cast<decltype(table.name)>(address); }},
+  TEntrySlot{#name,                      \
+             [](void* address) { table.name = reinterpret_cast<decltype(table.name)>(address); }},

@@ -9,7 +9,15 @@ extern "C" {
 }
 
 namespace {
-enum class TOpenFailure { NoSuchFile, IoError, NoMemory, BadHeader, NoImageNumber, UnknownFormat, Other };
+enum class TOpenFailure {
+  NoSuchFile,
+  IoError,
+  NoMemory,
+  BadHeader,
+  NoImageNumber,
+  UnknownFormat,
+  Other
+};
 
 TOpenFailure Classify(int code) {
   switch (code) {

@@ -7,7 +7,9 @@
 class TJsonObject {
  public:
   TJsonObject& Add(const std::string& key, const std::string& value);
-  TJsonObject& Add(const std::string& key, const char* value) { return Add(key, std::string(value)); }
+  TJsonObject& Add(const std::string& key, const char* value) {
+    return Add(key, std::string(value));
+  }
   TJsonObject& Add(const std::string& key, int64_t value);
   TJsonObject& Add(const std::string& key, int32_t value) { return Add(key, int64_t{value}); }
   TJsonObject& Add(const std::string& key, double value);

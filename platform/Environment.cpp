@@ -21,7 +21,9 @@ std::string GetCurrentDir() {
   return error ? std::string() : folder.string();
 }
 
-bool SetCurrentDir(const std::string& folder) { return chdir(folder.c_str()) == 0; }
+bool SetCurrentDir(const std::string& folder) {
+  return chdir(folder.c_str()) == 0;
+}
 
 std::string ExecutableFolder() {
   std::error_code error;

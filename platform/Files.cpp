@@ -14,7 +14,9 @@ int64_t FileSizeOf(const std::string& fileName) {
   return static_cast<int64_t>(info.st_size);
 }
 
-bool DeleteFile(const std::string& fileName) { return unlink(fileName.c_str()) == 0; }
+bool DeleteFile(const std::string& fileName) {
+  return unlink(fileName.c_str()) == 0;
+}
 
 std::string ExtractFileExt(const std::string& fileName) {
   auto dot = fileName.find_last_of("./");

@@ -37,4 +37,6 @@ void FreeModule(TModuleHandle module) {
   if (module) dlclose(module);
 }
 
-std::string LastModuleError() { return lastError; }
+std::string LastModuleError() {
+  return lastError;
+}

@@ -48,7 +48,8 @@ void CopyLanguage(const AVStream& stream, char (&language)[4]) {
 }
 
 void CopyCodecName(const AVStream& stream, char (&name)[32]) {
-  const AVCodecDescriptor* descriptor = AVCodecApi.avcodec_descriptor_get(stream.codecpar->codec_id);
+  const AVCodecDescriptor* descriptor =
+      AVCodecApi.avcodec_descriptor_get(stream.codecpar->codec_id);
   if (descriptor && descriptor->name) std::strncpy(name, descriptor->name, sizeof name - 1);
 }
 
@@ -73,7 +74,9 @@ float DisplayAspect(int width, int height, AVRational sampleAspect) {
 }
 }  // namespace
 
-TAVProbe::TAVProbe() { Recount(); }
+TAVProbe::TAVProbe() {
+  Recount();
+}
 
 TAVProbe::~TAVProbe() {
   if (FormatContext && OwnsContext && AVFormatHlpr::Unit().LibBound())
@@ -82,7 +85,8 @@ TAVProbe::~TAVProbe() {
 
 bool TAVProbe::LoadLibraries(const std::string& folder, bool versioned) {
   bool allBound = true;
-  for (const TProbeLibrary& library : ProbeLibraries) allBound = allBound && library.Unit().LibBound();
+  for (const TProbeLibrary& library : ProbeLibraries)
+    allBound = allBound && library.Unit().LibBound();
   if (allBound) return true;
   for (const TProbeLibrary& library : ProbeLibraries) {
     if (!library.Unit().BindLib(LastError, folder, versioned, library.Register)) {
@@ -120,8 +124,8 @@ bool TAVProbe::Open(const std::string& fileName, const std::string& formatName) 
   }
   OwnsContext = true;
   // The open call frees the context itself when it fails.
-  const int result = AVFormatApi.avformat_open_input(&FormatContext, MediaUrl(fileName).c_str(),
-                                                     format, nullptr);
+  const int result =
+      AVFormatApi.avformat_open_input(&FormatContext, MediaUrl(fileName).c_str(), format, nullptr);
   if (result < 0) {
     LastError = OpenErrorText(fileName, result);
     FormatContext = nullptr;
@@ -200,7 +204,8 @@ const AVStream* TAVProbe::SelectStream(int streamIndex, int mediaType, const cha
   }
   const AVStream* stream = FormatContext->streams[streamIndex];
   if (stream->codecpar->codec_type != mediaType) {
-    AVUtilApi.av_log(nullptr, AV_LOG_ERROR, "stream #%d is not %s stream.\n", streamIndex, kindName);
+    AVUtilApi.av_log(nullptr, AV_LOG_ERROR, "stream #%d is not %s stream.\n", streamIndex,
+                     kindName);
     return nullptr;
   }
   return stream;

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <initializer_list>
@@ -21,7 +21,9 @@ using ::testing::StartsWith;
 namespace fs = std::filesystem;
 
 namespace {
-std::string RealLibFolder() { return IncludeTrailingPathDelimiter(ExecutableFolder()) + "lib"; }
+std::string RealLibFolder() {
+  return IncludeTrailingPathDelimiter(ExecutableFolder()) + "lib";
+}
 
 std::string FakeSwScaleFolder() {
   return IncludeTrailingPathDelimiter(ExecutableFolder()) + "fixtures/fake_swscale";
@@ -32,8 +34,8 @@ std::string FakeSwScaleFolder() {
 class TLibFolder {
  public:
   TLibFolder(std::initializer_list<const char*> leaveOut, bool fakeScaler = false) {
-    path_ = fs::temp_directory_path() / ("tavrelle-libs-" + std::to_string(::getpid()) + "-" +
-                                         std::to_string(counter_++));
+    path_ = fs::temp_directory_path() /
+            ("tavrelle-libs-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
     fs::create_directories(path_);
     for (const auto& entry : fs::directory_iterator(RealLibFolder())) {
       const std::string name = entry.path().filename().string();
@@ -181,9 +183,9 @@ TEST(LogLevels, EngineAndLibraryScalesMeet) {
   struct {
     int Library;
     int Engine;
-  } const cases[] = {{AV_LOG_QUIET, -1}, {AV_LOG_PANIC, 0},   {AV_LOG_FATAL, 0},
-                     {AV_LOG_ERROR, 0},  {AV_LOG_WARNING, 0}, {AV_LOG_INFO, 1},
-                     {AV_LOG_VERBOSE, 1}, {AV_LOG_DEBUG, 2},  {AV_LOG_TRACE, 3}};
+  } const cases[] = {{AV_LOG_QUIET, -1},  {AV_LOG_PANIC, 0},   {AV_LOG_FATAL, 0},
+                     {AV_LOG_ERROR, 0},   {AV_LOG_WARNING, 0}, {AV_LOG_INFO, 1},
+                     {AV_LOG_VERBOSE, 1}, {AV_LOG_DEBUG, 2},   {AV_LOG_TRACE, 3}};
   for (const auto& c : cases) EXPECT_EQ(EngineLogLevel(c.Library), c.Engine) << c.Library;
   for (int level = -1; level <= 3; ++level)
     EXPECT_EQ(EngineLogLevel(LibraryLogLevel(level)), level) << level;

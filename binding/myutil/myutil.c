@@ -34,7 +34,9 @@ MYUTIL_EXPORT FILE* my_fopen(const char* fileName, const char* mode) {
   return fopen(fileName, mode);
 }
 
-MYUTIL_EXPORT long my_ftell(FILE* stream) { return ftell(stream); }
+MYUTIL_EXPORT long my_ftell(FILE* stream) {
+  return ftell(stream);
+}
 
 MYUTIL_EXPORT size_t my_fread(void* buffer, size_t size, size_t count, FILE* stream) {
   return fread(buffer, size, count, stream);
@@ -48,7 +50,9 @@ MYUTIL_EXPORT int my_fseek(FILE* stream, long offset, int origin) {
   return fseek(stream, offset, origin);
 }
 
-MYUTIL_EXPORT int my_fclose(FILE* stream) { return fclose(stream); }
+MYUTIL_EXPORT int my_fclose(FILE* stream) {
+  return fclose(stream);
+}
 
 MYUTIL_EXPORT char* my_strtok(char* text, const char* delimiters) {
   return strtok(text, delimiters);
