@@ -1,6 +1,7 @@
 // Construction, Reset, Cleanup and destruction of a job.
 #include "FFmpeg.h"
 
+#include "FFmpegFiles.h"
 #include "LibraryLoader.h"
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVFormatHlpr.h"
@@ -14,6 +15,7 @@ TCustomFFmpeg::TCustomFFmpeg() {
 }
 
 TCustomFFmpeg::~TCustomFFmpeg() {
+  StopAndWaitForWorker();
   Cleanup();
 }
 
@@ -75,23 +77,21 @@ void TCustomFFmpeg::FreeOptionContexts() {
 }
 
 // Closes each output's file, deletes it when nothing was written into it and
-// frees the context with its streams.
+// frees the context with its streams and the encoder contexts of the job.
 void TCustomFFmpeg::CloseOutputFiles() {
-  for (AVFormatContext*& output : Files.OutputFiles) {
-    if (!output) continue;
-    const bool writesFile = output->oformat && !(output->oformat->flags & AVFMT_NOFILE);
-    if (writesFile && output->pb) AVFormatApi.avio_closep(&output->pb);
-    const std::string fileName = output->url ? output->url : "";
-    if (!fileName.empty() && FileSizeOf(fileName) == 0) DeleteFile(fileName);
-    AVFormatApi.avformat_free_context(output);
-    output = nullptr;
+  for (int file = 0; file < MaxFiles; ++file) {
+    ReleaseOutputStreams(file);
+    ReleaseOutputContext(Files.OutputFiles[file], true);
   }
   Files.OutputFileCount = 0;
 }
 
+// Inputs are closed, never deleted.
 void TCustomFFmpeg::CloseInputFiles() {
-  for (AVFormatContext*& input : Files.InputFiles)
-    if (input) AVFormatApi.avformat_close_input(&input);
+  for (int file = 0; file < MaxFiles; ++file) {
+    ReleaseInputStreams(file);
+    if (Files.InputFiles[file]) AVFormatApi.avformat_close_input(&Files.InputFiles[file]);
+  }
   Files.InputFileCount = 0;
 }
 

@@ -189,10 +189,16 @@ void TCustomFFmpeg::OptBitstreamFilter(const std::string& name, const std::strin
 
 // Streams are added to an output only while it is being created, so a
 // second stream of a kind cannot be added afterwards yet.
-void TCustomFFmpeg::OptNewStream(AVMediaType /*kind*/, const std::string& name) {
+void TCustomFFmpeg::OptNewStream(AVMediaType kind, const std::string& /*name*/) {
   if (Files.OutputFileCount <= 0)
     throw FFMpegException("At least one output file must be specified");
-  RefuseOption(name);
+  AVFormatContext* output = Files.OutputFiles[Files.OutputFileCount - 1];
+  if (kind == AVMEDIA_TYPE_VIDEO)
+    NewVideoStream(output);
+  else if (kind == AVMEDIA_TYPE_AUDIO)
+    NewAudioStream(output);
+  else
+    NewSubtitleStream(output);
 }
 
 // Video hook modules are not supported yet.
