@@ -12,7 +12,8 @@ extern "C" {
   X(T, swr_convert) \
   X(T, swr_free) \
   X(T, swr_set_compensation) \
-  X(T, swr_get_delay)
+  X(T, swr_get_delay) \
+  X(T, swr_get_out_samples)
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
