@@ -12,7 +12,7 @@ setup:
 	@bash scripts/setup.sh $(BUILD)
 
 run: setup
-	$(BUILD)/bin/tavrelle-cli probe $(BUILD)/media/sample.mp4
+	$(BUILD)/bin/tavrelle-cli convert --profile 1 --out $(BUILD)/media/converted $(BUILD)/media/sample.mp4
 
 test: setup
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)

@@ -22,6 +22,9 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "FFmpegTranscode.h"
+#include "platform/Thread.h"
+
 struct SwsContext;
 
 inline constexpr int MaxFiles = 20;    // inputs, and outputs, per job
@@ -249,6 +252,47 @@ struct THookSettings {
   int HookRangeCount = 0;
 };
 
+// ---- Opened inputs and created outputs ------------------------------------
+// What the job keeps beside the format contexts of Files: a codec context of
+// its own for every stream, not yet opened (the transcode opens them).
+
+struct TInputStreamState {
+  // From the stream's parameters, with the job's settings; the forced or
+  // matching decoder is its codec, when there is one.
+  AVCodecContext* Decoder = nullptr;
+  // Packets are read no faster than the stream plays (video streams of an
+  // input opened with "re").
+  bool RateEmulation = false;
+  // The recorded private options this decoder took (already set on it),
+  // for avcodec_open2.
+  AVDictionary* DecoderOptions = nullptr;
+};
+
+struct TOutputStreamState {
+  // Every encoding setting; the stream's parameters are filled from it once
+  // the encoder is open.
+  AVCodecContext* Encoder = nullptr;
+  bool StreamCopy = false;
+  // Fixed quality of every picture or frame, in lambda units
+  // (FF_QP2LAMBDA per quantiser step); 0 when the rate control decides.
+  float Quality = 0;
+  // The recorded private options this encoder took (already set on it),
+  // for avcodec_open2.
+  AVDictionary* EncoderOptions = nullptr;
+};
+
+struct TOutputFileState {
+  std::vector<TOutputStreamState> Streams;  // by stream index
+  // The muxer settings and recorded private options the muxer took
+  // (already set on it), for avformat_write_header.
+  AVDictionary* MuxerOptions = nullptr;
+};
+
+struct TFileStreams {
+  std::array<std::vector<TInputStreamState>, MaxFiles> Inputs{};  // by file, then stream
+  std::array<TOutputFileState, MaxFiles> Outputs{};
+};
+
 class TCustomFFmpeg;
 
 using TJobLogEvent =
@@ -374,6 +418,88 @@ class TCustomFFmpeg {
   TBitstreamFilters Bsf;
   THookSettings Hooks;
 
+  // ---- Input opening and output creation ---------------------------------
+  // Opens one input with the current options and appends it; false with
+  // LastError on failure, with nothing appended. Raises FFMpegException for
+  // a stream of an impossible media kind.
+  bool OpenInputFile(const std::string& fileName);
+  // Creates one output with its streams, opens its file and appends it;
+  // false with LastError on failure, with nothing left in the tables.
+  bool OpenOutputFile(const std::string& fileName);
+  // Add a stream of that kind to an output being created (file number
+  // OutputFileCount), consuming the kind's per-stream options. Raise
+  // FFMpegException.
+  void NewVideoStream(AVFormatContext* output);
+  void NewAudioStream(AVFormatContext* output);
+  void NewSubtitleStream(AVFormatContext* output);
+  // Which kinds of streams the opened inputs have.
+  void CheckInputKinds(bool& hasVideo, bool& hasAudio, bool& hasSubtitle) const;
+  // True when the filter chain holds no filter that changes the picture size.
+  static bool ResizingFilterCheck(const std::string& chain);
+  // The supported rate closest to rate; on a tie the one listed first.
+  // supported ends with {0, 0}.
+  static AVRational ClosestSupportedFrameRate(AVRational rate, const AVRational* supported);
+  // Reads the streams of a live feed into an output; 0 or a negative library
+  // result. The installed libraries have no feed format, so it always fails.
+  int ReadFeedStreams(AVFormatContext* output, const std::string& url);
+
+  // The codec contexts and marks the transcode reads.
+  AVCodecContext* InputDecoderContext(int file, int stream) const;
+  bool InputRateEmulation(int file, int stream) const;
+  AVCodecContext* OutputEncoderContext(int file, int stream) const;
+  bool OutputIsStreamCopy(int file, int stream) const;
+  // A copy of the options for the output's header write; the caller frees it.
+  AVDictionary* MuxerOptionsFor(const AVFormatContext* output) const;
+
+  TFileStreams FileStreams;
+
+ private:
+  int NewStreamFile = 0;  // the output the stream creators are working on
+
+  // Input opening.
+  bool OpenAndAnalyse(const std::string& fileName, AVFormatContext*& input);
+  AVDictionary* InputOpenOptions() const;
+  void ApplyInputFileSettings(AVFormatContext* input);
+  bool TakeInput(const std::string& fileName, AVFormatContext* input);
+  bool SetUpInputStream(AVFormatContext* input, int index, const std::string& fileName);
+  void TakeAudioParameters(AVCodecContext* decoder);
+  void TakeVideoParameters(int index, const AVStream* stream, AVCodecContext* decoder,
+                           const std::string& fileName);
+  void TakeAspectRatio(const AVStream* stream, const AVCodecContext* decoder);
+  void ReportFrameRateMismatch(int index, const AVCodecContext* decoder, AVRational rate);
+  void TakeDuration(const AVFormatContext* input);
+  void ConsumeInputOptions();
+  void DiscardInput(int file, AVFormatContext*& input);
+  void ReleaseInputStreams(int file);
+  // Output creation.
+  bool CreateOutput(const std::string& fileName, AVFormatContext*& output);
+  bool CheckFilterConflicts();
+  bool CreateStreams(AVFormatContext* output);
+  bool CreateStream(AVFormatContext* output, void (TCustomFFmpeg::*creator)(AVFormatContext*),
+                    const char* creatorName);
+  void WriteMetadata(AVFormatContext* output);
+  void ApplyMuxerSettings(AVFormatContext* output);
+  bool OpenTargetFile(AVFormatContext* output, const std::string& fileName);
+  void WithdrawOutput(AVFormatContext*& output);
+  void ReleaseOutputStreams(int file);
+  // Output streams.
+  int OutputIndexOf(const AVFormatContext* output) const;
+  AVStream* AddOutputStream(AVFormatContext* output, TBsfChain& pendingFilters);
+  TOutputStreamState& OutputStreamState(const AVStream* stream);
+  AVCodecContext* NewEncoderContext(const AVStream* stream, AVMediaType kind,
+                                    const AVCodec* encoder, AVCodecID codecId);
+  const AVCodec* ChooseEncoder(const AVFormatContext* output, AVMediaType kind,
+                               const TOptionalText& name, AVCodecID& codecId);
+  AVStream* BeginCodedStream(AVFormatContext* output, AVMediaType kind, TBsfChain& pendingFilters,
+                             bool streamCopy, const TOptionalText& codecName, uint32_t codecTag);
+  void ApplyEncoderOptions(AVCodecContext* encoder, TOutputStreamState& state, int kindFlag);
+  void SetVideoHeaders(AVCodecContext* encoder, const AVFormatContext* output);
+  void SetVideoEncoding(AVStream* stream, AVCodecContext* encoder, TOutputStreamState& state);
+  void SetVideoQuality(AVCodecContext* encoder, TOutputStreamState& state);
+  void SetRateControlOverrides(AVCodecContext* encoder);
+  void SetAudioEncoding(AVCodecContext* encoder, TOutputStreamState& state);
+
+ public:
   // ---- Job control -----------------------------------------------------
   std::atomic<bool> Running{false};
   std::atomic<bool> StopFlag{false};
@@ -390,7 +516,116 @@ class TCustomFFmpeg {
   TJobTerminateEvent OnJobTerminate;
   TJobBeforeHookEvent OnJobBeforeHook;
 
+  // ---- Running the job ---------------------------------------------------
+  // Checks the files and starts the job: inline on the calling thread, or on
+  // a worker thread that is returned without being started (the caller
+  // calls its Resume). None when the job ran inline, failed its checks or
+  // was already started.
+  TThread* Start(bool threaded, TThreadPriority priority);
+  // The transcode with the final release; ends with the terminate event.
+  void Run();
+  // Marks the job ended and raises the terminate event, once per job.
+  void TerminateJob();
+  // A running job winds down; one never started is terminated from an
+  // idle-priority thread.
+  void Stop();
+  // Hold and release the worker at its next safe point; nothing for an
+  // inline job or one without a running worker.
+  void Pause();
+  void Resume();
+  void RequestStop();
+  // True while the job's worker thread has not ended.
+  bool WorkerRunning() const;
+
+  // The kernel thread that runs the job; 0 until it starts.
+  std::atomic<TThreadId> WorkerThreadId{0};
+  // Codec contexts opened by the running transcode and not yet closed.
+  std::vector<AVCodecContext*> OpenEncoders;
+  std::vector<AVCodecContext*> OpenDecoders;
+  // Start of the main loop, library clock in microseconds.
+  int64_t TimerStart = 0;
+
  protected:
+  // Requests a stop and waits for the worker: one second as the owner
+  // expects, then for as long as it takes, since the job must never be
+  // freed under its running thread. Subclasses whose members the worker
+  // uses call it first in their own destructor.
+  void StopAndWaitForWorker();
+
+ private:
+  void Transcode();
+  void CloseRegisteredCodecs();
+  // Set-up.
+  void FreeTranscodeTables();
+  [[noreturn]] void FailTranscode(const std::string& message);
+  void BuildInputTables();
+  void BuildOutputTable();
+  void ChooseSource(OutputStream& output, int outputIndex);
+  int FindProgramStream(AVMediaType kind) const;
+  void SetStreamCopyParameters(OutputStream& output, InputStream& source);
+  void SetEncodingParameters(OutputStream& output, InputStream& source);
+  void SetVideoEncodingParameters(OutputStream& output, InputStream& source);
+  void OpenPassLogFile(OutputStream& output, int outputIndex);
+  void ReportStreamMapping();
+  void OpenEncoder(OutputStream& output);
+  void OpenDecoder(InputStream& input);
+  void CopyMetaData();
+  void WriteHeaders();
+  void CreateBitstreamFilters(OutputStream& output);
+  void DumpOutput(int fileIndex);
+  // Main loop.
+  void MainLoop();
+  int ChooseInputFile(double& smallestOutputTime);
+  bool AdjustPacketTimestamps(InputStream& input, AVPacket* packet);
+  int OutputPacket(InputStream& input, int inputIndex, const AVPacket* packet);
+  int DecodeAudio(InputStream& input, const AVPacket* packet, int& dataSize);
+  int DecodeVideo(InputStream& input, const AVPacket* packet, bool& gotPicture);
+  int DecodeSubtitle(InputStream& input, const AVPacket* packet, AVSubtitle& subtitle,
+                     bool& gotSubtitle);
+  void FeedOutputs(InputStream& input, int inputIndex, const AVPacket* packet, uint8_t* data,
+                   int dataSize, AVFrame* picture, AVSubtitle* subtitle);
+  void CopyPacket(OutputStream& output, InputStream& input, const AVPacket* packet, int dataSize);
+  void DrainEncoders(int inputIndex);
+  void DrainAudioEncoder(OutputStream& output);
+  void DrainVideoEncoder(OutputStream& output);
+  void CopyToOutputs(InputStream& input, int inputIndex, const AVPacket* packet);
+  void ApplyAudioVolume(AVSampleFormat format, int dataSize);
+  void EmulateRate(InputStream& input);
+  void WriteTrailers();
+  void CloseTranscodeCodecs();
+  // Packets towards the muxers.
+  int SendAndWritePackets(OutputStream& output, const AVFrame* frame, int64_t* statistic);
+  void NoteCodedPicture(OutputStream& output, const AVPacket* packet);
+  void WriteFrame(OutputStream& output, AVPacket* packet);
+  void WriteFiltered(OutputStream& output, AVPacket* packet);
+  void DoSubtitleOut(OutputStream& output, InputStream& input, AVSubtitle& subtitle, int64_t pts);
+  // Audio.
+  void DoAudioOut(OutputStream& output, InputStream& input, uint8_t* data, int size);
+  void PrepareResampler(OutputStream& output, InputStream& input);
+  void PrepareReformat(OutputStream& output, InputStream& input);
+  bool SynchroniseAudio(OutputStream& output, InputStream& input, uint8_t*& data, int& size);
+  void EncodeAudioFrames(OutputStream& output, const uint8_t* data, int size);
+  void EncodeAudioBlock(OutputStream& output, const uint8_t* data, int sampleCount);
+  // Video.
+  void PreProcessVideoFrame(InputStream& input, AVFrame* picture);
+  bool DeinterlacePicture(AVFrame* picture);
+  void DoVideoOut(OutputStream& output, InputStream& input, AVFrame* picture, int& frameSize);
+  int VideoFramesToWrite(OutputStream& output);
+  bool AdaptToPicture(OutputStream& output, const AVFrame* picture);
+  AVFrame* FormatPicture(OutputStream& output, AVFrame* picture);
+  int EncodePicture(OutputStream& output, AVFrame* picture, AVFrame* input);
+  void WritePassStatistics(OutputStream& output);
+  // Progress.
+  void PrintReport(bool isLast);
+  void DoVideoStats(OutputStream& output, int frameSize);
+  int64_t OutputFileSize() const;
+
+  TThreadPtr<TThread> WorkerThread;
+  TThreadPtr<TThread> TerminateThread;
+  std::atomic<bool> TerminateRaised{false};
+  std::atomic<bool> TerminatePending{false};
+  std::unique_ptr<TTranscodeTables> Tables;
+
   // Calls OnJobLog when it is assigned.
   void Log(int level, const std::string& message);
 

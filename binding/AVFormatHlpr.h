@@ -26,7 +26,18 @@ extern "C" {
   X(T, av_read_frame) \
   X(T, av_guess_format) \
   X(T, av_muxer_iterate) \
-  X(T, av_demuxer_iterate)
+  X(T, av_demuxer_iterate) \
+  X(T, av_dump_format) \
+  X(T, av_sdp_create) \
+  X(T, avio_size) \
+  X(T, avio_seek) \
+  X(T, av_codec_get_tag) \
+  X(T, av_codec_get_id) \
+  X(T, av_pkt_dump_log2) \
+  X(T, av_seek_frame) \
+  X(T, av_guess_codec) \
+  X(T, av_filename_number_test) \
+  X(T, avio_flush)
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"

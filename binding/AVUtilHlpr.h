@@ -14,6 +14,8 @@ extern "C" {
 #include <libavutil/parseutils.h>
 #include <libavutil/pixdesc.h>
 #include <libavutil/samplefmt.h>
+#include <libavutil/time.h>
+#include <libavutil/imgutils.h>
 }
 
 #define TAVRELLE_AVUTIL_ENTRIES(X, T) \
@@ -49,7 +51,24 @@ extern "C" {
   X(T, av_get_sample_fmt) \
   X(T, av_get_sample_fmt_string) \
   X(T, av_pix_fmt_desc_get) \
-  X(T, av_get_sample_fmt_name)
+  X(T, av_get_sample_fmt_name) \
+  X(T, av_gettime) \
+  X(T, av_get_bytes_per_sample) \
+  X(T, av_get_packed_sample_fmt) \
+  X(T, av_sample_fmt_is_planar) \
+  X(T, av_get_picture_type_char) \
+  X(T, av_frame_ref) \
+  X(T, av_frame_unref) \
+  X(T, av_malloc) \
+  X(T, av_freep) \
+  X(T, av_channel_layout_uninit) \
+  X(T, av_frame_copy_props) \
+  X(T, av_image_copy) \
+  X(T, av_d2q) \
+  X(T, av_get_pix_fmt_name) \
+  X(T, av_dict_copy) \
+  X(T, av_frame_move_ref) \
+  X(T, av_strdup)
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"

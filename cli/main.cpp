@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "ConvertCommand.h"
+#include "ConvertOptions.h"
 #include "ProbeCommand.h"
 #include "Src/LibraryLoader.h"
 #include "binding/AVUtilHlpr.h"
@@ -15,7 +17,11 @@ constexpr int ExitLibraries = 3;
 
 const char* const Usage =
     "usage: tavrelle-cli probe FILE...\n"
-    "  probe   describe each file's streams as one JSON object per line\n";
+    "       tavrelle-cli convert --profile N [options] FILE...\n"
+    "       tavrelle-cli profiles [--json]\n"
+    "  probe     describe each file's streams as one JSON object per line\n"
+    "  convert   convert every file to one output profile (convert --help for the options)\n"
+    "  profiles  list the output profiles\n";
 
 // Loads every library from the "lib" folder beside the executable.
 bool LoadLibrariesBesideExecutable() {
@@ -45,6 +51,14 @@ int main(int argc, char** argv) {
     if (!LoadLibrariesBesideExecutable()) return ExitLibraries;
     return RunProbeCommand(args);
   }
+  if (command == "convert") {
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+      std::fputs(ConvertUsage, stdout);
+      return 0;
+    }
+    return RunConvertCommand(args);
+  }
+  if (command == "profiles") return RunProfilesCommand(args);
   std::fprintf(stderr, "tavrelle-cli: unknown command '%s'\n%s", command.c_str(), Usage);
   return ExitUsage;
 }
