@@ -9,6 +9,7 @@
 #include "Src/QvAVConverter.h"
 #include "TestEvent.h"
 #include "TranscodeTestSupport.h"
+#include "platform/Files.h"
 #include "platform/MainThreadQueue.h"
 #include "platform/Text.h"
 
@@ -292,6 +293,17 @@ TEST_F(ComponentTest, ClearDuringARunStopsAndAbandonsTheBatch) {
   // The stopped job is freed once its worker has ended.
   RunMainThreadQueueUntil([] { return false; }, 500);
   EXPECT_TRUE(recorder.Records().empty());
+}
+
+TEST_F(ComponentTest, DeletingAPendingTaskKeepsTheBatchGoing) {
+  for (int i = 0; i < 3; ++i) AddTask(ShortClip(), "pending" + std::to_string(i) + ".avi");
+  TRecorder recorder(component);
+  component.Start(0);  // inline tasks wait for the main-thread queue
+  component.Delete(1);
+  ASSERT_TRUE(recorder.WaitAllDone());
+  EXPECT_EQ(recorder.Indices(), (std::vector<int>{0, 1, -1}));
+  EXPECT_TRUE(FileExists(Media().FilePath("pending2.avi")));
+  EXPECT_FALSE(FileExists(Media().FilePath("pending1.avi")));
 }
 
 TEST_F(ComponentTest, EngineLevelsArriveAsComponentLevels) {
