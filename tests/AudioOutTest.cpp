@@ -89,3 +89,49 @@ TEST(AudioOut, SynchronisationFillsALateStartWithSilence) {
   EXPECT_NEAR(static_cast<double>(audio->Samples) / 44100, 1.5, 0.05);
   EXPECT_NEAR(summary.First(AVMEDIA_TYPE_VIDEO)->Frames, 1.5 * 25, 1);
 }
+
+namespace {
+// The largest magnitude of the first channel, as a fraction of full scale.
+double Peak(const std::string& fileName) {
+  double peak = 0;
+  Summarise(fileName, {}, [&peak](const AVFrame* frame) {
+    const auto format = static_cast<AVSampleFormat>(frame->format);
+    for (int sample = 0; sample < frame->nb_samples; ++sample) {
+      double value = 0;
+      if (format == AV_SAMPLE_FMT_S16)
+        value = reinterpret_cast<const int16_t*>(frame->data[0])[sample * 2] / 32768.0;
+      else if (format == AV_SAMPLE_FMT_FLTP)
+        value = reinterpret_cast<const float*>(frame->data[0])[sample];
+      peak = std::max(peak, std::fabs(value));
+    }
+  });
+  return peak;
+}
+}  // namespace
+
+struct TVolumeCase {
+  const char* Name;
+  TMediaKind Input;  // s16 or planar float from the decoder
+  int Volume;
+};
+
+class VolumeTest : public ::testing::TestWithParam<TVolumeCase> {};
+
+TEST_P(VolumeTest, ScalesTheSoundInTheDecodersFormat) {
+  const TVolumeCase& param = GetParam();
+  const std::string input = Media().Clip(param.Input);
+  const std::string output = Media().FilePath(std::string("volume-") + param.Name + ".wav");
+  TTranscodeJob job;
+  ASSERT_TRUE(
+      job.Prepare(input, "vn=1\nacodec=pcm_s16le\nvol=" + std::to_string(param.Volume), output));
+  ASSERT_TRUE(job.RunInline());
+  const double before = Peak(input);
+  ASSERT_GT(before, 0.05);
+  EXPECT_NEAR(Peak(output), std::min(1.0, before * param.Volume / 256), 0.02);
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, VolumeTest,
+                         ::testing::Values(TVolumeCase{"HalfFromPcm", TMediaKind::Wav, 128},
+                                           TVolumeCase{"DoubleFromPcm", TMediaKind::Wav, 512},
+                                           TVolumeCase{"HalfFromFloat", TMediaKind::Mp4, 128}),
+                         [](const auto& info) { return std::string(info.param.Name); });

@@ -49,6 +49,8 @@ struct TFileSummary {
 
 // Called with every decoded picture of the first video stream.
 using TPictureVisitor = std::function<void(const AVFrame* picture, int index)>;
+// Called with every decoded frame of the first audio stream.
+using TSoundVisitor = std::function<void(const AVFrame* frame)>;
 
 namespace transcode_test {
 inline void NoteFrame(TStreamSummary& summary, const AVFrame* frame, AVRational timeBase,
@@ -74,7 +76,8 @@ inline void NoteFrame(TStreamSummary& summary, const AVFrame* frame, AVRational 
 }
 }  // namespace transcode_test
 
-inline TFileSummary Summarise(const std::string& fileName, const TPictureVisitor& visit = {}) {
+inline TFileSummary Summarise(const std::string& fileName, const TPictureVisitor& visit = {},
+                              const TSoundVisitor& hear = {}) {
   TFileSummary result;
   AVFormatContext* input = nullptr;
   if (AVFormatApi.avformat_open_input(&input, fileName.c_str(), nullptr, nullptr) < 0)
@@ -86,6 +89,7 @@ inline TFileSummary Summarise(const std::string& fileName, const TPictureVisitor
   std::vector<AVCodecContext*> decoders(input->nb_streams, nullptr);
   result.Streams.resize(input->nb_streams);
   int firstVideo = -1;
+  int firstAudio = -1;
   for (unsigned index = 0; index < input->nb_streams; ++index) {
     const AVCodecParameters* parameters = input->streams[index]->codecpar;
     TStreamSummary& summary = result.Streams[index];
@@ -96,6 +100,7 @@ inline TFileSummary Summarise(const std::string& fileName, const TPictureVisitor
     summary.SampleRate = parameters->sample_rate;
     summary.Channels = parameters->ch_layout.nb_channels;
     if (summary.Kind == AVMEDIA_TYPE_VIDEO && firstVideo < 0) firstVideo = static_cast<int>(index);
+    if (summary.Kind == AVMEDIA_TYPE_AUDIO && firstAudio < 0) firstAudio = static_cast<int>(index);
     const AVCodec* codec = AVCodecApi.avcodec_find_decoder(parameters->codec_id);
     if (!codec || (summary.Kind != AVMEDIA_TYPE_VIDEO && summary.Kind != AVMEDIA_TYPE_AUDIO))
       continue;
@@ -114,6 +119,7 @@ inline TFileSummary Summarise(const std::string& fileName, const TPictureVisitor
     while (AVCodecApi.avcodec_receive_frame(decoder, frame) >= 0) {
       TStreamSummary& summary = result.Streams[index];
       if (index == firstVideo && visit) visit(frame, summary.Frames);
+      if (index == firstAudio && hear) hear(frame);
       const AVStream* stream = input->streams[index];
       transcode_test::NoteFrame(summary, frame, stream->time_base, decoder, stream->r_frame_rate);
       AVUtilApi.av_frame_unref(frame);
