@@ -172,7 +172,8 @@ TEST_F(CliProbe, UsageMistakesGiveStatusTwo) {
     const char* Arguments;
     int Status;
     bool UsageOnStandardOutput;
-  } cases[] = {{"", 2, false}, {"probe", 2, false}, {"transmogrify x", 2, false}, {"--help", 0, true}};
+  } cases[] = {
+      {"", 2, false}, {"probe", 2, false}, {"transmogrify x", 2, false}, {"--help", 0, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Arguments);
     const TRun run = RunProgram(BinFolder() + "tavrelle-cli", c.Arguments, Media().Path());
