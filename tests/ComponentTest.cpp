@@ -77,8 +77,14 @@ class ComponentTest : public ::testing::Test {
   }
 
   // A task converting source into a new AVI of its own.
-  int AddTask(const std::string& source, const std::string& outputName) {
-    const int index = component.AddInput(source);
+  // inputOptions: option lines for the input record ("re" reads at the
+  // clip's own pace, so that a long task is surely still running when a
+  // test acts on it).
+  int AddTask(const std::string& source, const std::string& outputName,
+              const std::string& inputOptions = "") {
+    TInputOptions input;
+    input.ExtOptions = inputOptions;
+    const int index = component.AddInput(source, &input);
     EXPECT_GE(index, 0) << component.LastError();
     if (index < 0) return index;
     TOutputOptions output;
@@ -219,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(Counts, StartCountTest, ::testing::Values(0, 1, 2));
 
 TEST_F(ComponentTest, StopInTheMiddleEndsEveryTaskThenAllDone) {
   AddTask(ShortClip(), "stop0.avi");
-  AddTask(LongClip(), "stop1.avi");
+  AddTask(LongClip(), "stop1.avi", "re");
   AddTask(ShortClip(), "stop2.avi");
   TRecorder recorder(component);
   TEvent secondRuns;
@@ -281,7 +287,7 @@ TEST_F(ComponentTest, ClearFromTheAllDoneEventFreesTheTasksLater) {
 }
 
 TEST_F(ComponentTest, ClearDuringARunStopsAndAbandonsTheBatch) {
-  AddTask(LongClip(), "cleared-run.avi");
+  AddTask(LongClip(), "cleared-run.avi", "re");
   TRecorder recorder(component);
   TEvent runs;
   component.OnProgress() = [&](int, int, int, int, float, float, int64_t, int) { runs.Set(); };
