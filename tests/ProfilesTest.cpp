@@ -109,6 +109,11 @@ TEST(Profiles, AudioOnlyOutputsAndSourcesAskForNoVideo) {
   EXPECT_TRUE(BuildOutputRecord(Profile(1), {}, Source("/in/song.mp3")).DisableVideo);
   EXPECT_FALSE(BuildOutputRecord(Profile(1), {}, Source("/in/SONG.MP3")).DisableVideo);
   EXPECT_FALSE(BuildOutputRecord(Profile(1), {}, Source("/in/noextension")).DisableVideo);
+  TSourceDescription oggVideo = Source("/in/clip.ogg");
+  EXPECT_TRUE(BuildOutputRecord(Profile(1), {}, oggVideo).DisableVideo) << "cover art only";
+  oggVideo.HasMovingPicture = true;
+  EXPECT_FALSE(BuildOutputRecord(Profile(1), {}, oggVideo).DisableVideo) << "real video is kept";
+  EXPECT_TRUE(BuildOutputRecord(Profile(9), {}, oggVideo).DisableVideo);
 }
 
 TEST(Profiles, OpenProfileValuesComeFromTheSource) {

@@ -3,6 +3,10 @@
 #include <cstdlib>
 #include <filesystem>
 
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
 #include "platform/Environment.h"
 #include "platform/Files.h"
 
@@ -137,11 +141,25 @@ const std::vector<std::string>& FrameRateChoices() {
   return choices;
 }
 
+namespace {
+bool HasMovingPicture(const TAVProbe& probe) {
+  if (!probe.FormatContext) return false;
+  for (unsigned i = 0; i < probe.FormatContext->nb_streams; ++i) {
+    const AVStream* stream = probe.FormatContext->streams[i];
+    if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+        !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+      return true;
+  }
+  return false;
+}
+}  // namespace
+
 TSourceDescription DescribeSource(const TAVProbe& probe) {
   TSourceDescription source;
   source.FileName = probe.GetFileName();
   probe.GetAudioInfo(source.Audio);
   probe.GetVideoInfo(source.Video);
+  source.HasMovingPicture = HasMovingPicture(probe);
   return source;
 }
 
@@ -151,8 +169,11 @@ TOutputOptions BuildOutputRecord(const TOutputProfile& profile,
   TOutputOptions record;
   ResetOutputOptions(record);
   const std::string extension = ProfileExtension(profile.Caption);
+  // The source's name decides only when the file holds no real video: an
+  // Ogg file with Theora video keeps its picture.
   record.DisableVideo =
-      IsAudioOnlyExtension(extension) || IsAudioOnlyExtension(ExtractFileExt(source.FileName));
+      IsAudioOnlyExtension(extension) ||
+      (IsAudioOnlyExtension(ExtractFileExt(source.FileName)) && !source.HasMovingPicture);
   record.VideoCodec = profile.VideoCodec;
   record.AudioCodec = profile.AudioCodec;
   record.FrameSize = profile.FrameSize;

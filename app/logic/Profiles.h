@@ -81,6 +81,9 @@ struct TSourceDescription {
   std::string FileName;
   TAudioStreamInfo Audio;  // fields -1 without an audio stream
   TVideoStreamInfo Video;  // fields -1 without a video stream
+  // A video stream that is more than an attached picture (cover art): an
+  // Ogg or FLAC name alone does not make a file with real video audio-only.
+  bool HasMovingPicture = false;
 };
 TSourceDescription DescribeSource(const TAVProbe& probe);
 

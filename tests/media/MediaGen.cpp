@@ -45,6 +45,10 @@ TContainerPlan PlanOf(TMediaKind kind) {
       return {"avi", {Video("mpeg4")}};
     case TMediaKind::UnknownAspect:
       return {"matroska", {Video("libx264")}, true};
+    case TMediaKind::Flac:
+      return {"flac", {Audio("flac")}};
+    case TMediaKind::Ogg:
+      return {"ogg", {Video("libtheora"), Audio("libvorbis")}};
   }
   return {};
 }
@@ -86,6 +90,8 @@ const std::vector<TMediaKindInfo>& MediaKinds() {
       {TMediaKind::ProgramStream, "mpeg-ps", ".mpg"},
       {TMediaKind::VideoOnly, "video-only", ".avi"},
       {TMediaKind::UnknownAspect, "unknown-aspect", ".mkv"},
+      {TMediaKind::Flac, "flac", ".flac"},
+      {TMediaKind::Ogg, "ogg", ".ogg"},
   };
   return kinds;
 }

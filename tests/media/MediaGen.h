@@ -18,6 +18,8 @@ enum class TMediaKind {
   ProgramStream,    // MPEG-PS: mpeg2video video, mp2 audio
   VideoOnly,        // AVI: mpeg4 video only
   UnknownAspect,    // Matroska: h264 video whose sample aspect ratio is never set
+  Flac,             // FLAC: flac audio only
+  Ogg,              // Ogg: theora video, vorbis audio
 };
 
 struct TMediaOptions {
