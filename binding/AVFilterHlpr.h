@@ -9,15 +9,15 @@ extern "C" {
 }
 
 #define TAVRELLE_AVFILTER_ENTRIES(X, T) \
-  X(T, avfilter_get_by_name) \
-  X(T, avfilter_graph_alloc) \
-  X(T, avfilter_graph_free) \
-  X(T, avfilter_graph_create_filter) \
-  X(T, avfilter_graph_parse_ptr) \
-  X(T, avfilter_graph_config) \
-  X(T, avfilter_inout_alloc) \
-  X(T, avfilter_inout_free) \
-  X(T, av_buffersrc_add_frame_flags) \
+  X(T, avfilter_get_by_name)            \
+  X(T, avfilter_graph_alloc)            \
+  X(T, avfilter_graph_free)             \
+  X(T, avfilter_graph_create_filter)    \
+  X(T, avfilter_graph_parse_ptr)        \
+  X(T, avfilter_graph_config)           \
+  X(T, avfilter_inout_alloc)            \
+  X(T, avfilter_inout_free)             \
+  X(T, av_buffersrc_add_frame_flags)    \
   X(T, av_buffersink_get_frame)
 
 #pragma GCC diagnostic push

@@ -5,17 +5,17 @@
 #include "myutil/myutil.h"
 
 #define TAVRELLE_MYUTIL_ENTRIES(X, T) \
-  X(T, my_vsprintf) \
-  X(T, my_fprintf) \
-  X(T, my_snprintf) \
-  X(T, my_fopen) \
-  X(T, my_ftell) \
-  X(T, my_fread) \
-  X(T, my_fwrite) \
-  X(T, my_fseek) \
-  X(T, my_fclose) \
-  X(T, my_strtok) \
-  X(T, my_strtol) \
+  X(T, my_vsprintf)                   \
+  X(T, my_fprintf)                    \
+  X(T, my_snprintf)                   \
+  X(T, my_fopen)                      \
+  X(T, my_ftell)                      \
+  X(T, my_fread)                      \
+  X(T, my_fwrite)                     \
+  X(T, my_fseek)                      \
+  X(T, my_fclose)                     \
+  X(T, my_strtok)                     \
+  X(T, my_strtol)                     \
   X(T, my_strtod)
 
 #pragma GCC diagnostic push

@@ -7,12 +7,12 @@ extern "C" {
 }
 
 #define TAVRELLE_SWRESAMPLE_ENTRIES(X, T) \
-  X(T, swr_alloc_set_opts2) \
-  X(T, swr_init) \
-  X(T, swr_convert) \
-  X(T, swr_free) \
-  X(T, swr_set_compensation) \
-  X(T, swr_get_delay) \
+  X(T, swr_alloc_set_opts2)               \
+  X(T, swr_init)                          \
+  X(T, swr_convert)                       \
+  X(T, swr_free)                          \
+  X(T, swr_set_compensation)              \
+  X(T, swr_get_delay)                     \
   X(T, swr_get_out_samples)
 
 #pragma GCC diagnostic push

@@ -7,9 +7,9 @@ extern "C" {
 }
 
 #define TAVRELLE_SWSCALE_ENTRIES(X, T) \
-  X(T, sws_scale) \
-  X(T, sws_getContext) \
-  X(T, sws_freeContext) \
+  X(T, sws_scale)                      \
+  X(T, sws_getContext)                 \
+  X(T, sws_freeContext)                \
   X(T, sws_getCachedContext)
 
 #pragma GCC diagnostic push
