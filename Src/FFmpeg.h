@@ -597,6 +597,7 @@ class TCustomFFmpeg {
   int SendAndWritePackets(OutputStream& output, const AVFrame* frame, int64_t* statistic);
   void NoteCodedPicture(OutputStream& output, const AVPacket* packet);
   void WriteFrame(OutputStream& output, AVPacket* packet);
+  void FilterAndWrite(OutputStream& output, AVPacket* packet, size_t stage);
   void WriteFiltered(OutputStream& output, AVPacket* packet);
   void DoSubtitleOut(OutputStream& output, InputStream& input, AVSubtitle& subtitle, int64_t pts);
   // Audio.

@@ -438,6 +438,7 @@ void TCustomFFmpeg::FreeTranscodeTables() {
     SwResampleApi.swr_free(&output->Resampler);
     SwResampleApi.swr_free(&output->ReformatContext);
     for (AVBSFContext*& context : output->BsfContexts) AVCodecApi.av_bsf_free(&context);
+    for (AVPacket*& filtered : output->BsfPackets) AVCodecApi.av_packet_free(&filtered);
   }
   tables.OutputStreamTable.clear();
   TTranscodeBuffers& buffers = tables.Buffers;

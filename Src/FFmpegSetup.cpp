@@ -447,6 +447,9 @@ void TCustomFFmpeg::CreateBitstreamFilters(OutputStream& output) {
     if (AVCodecApi.av_bsf_alloc(filter, &context) < 0)
       FailTranscode(Format("Cannot allocate the %s bitstream filter", {filter->name}));
     output.BsfContexts.push_back(context);
+    AVPacket* filtered = AVCodecApi.av_packet_alloc();
+    if (!filtered) FailTranscode("av_mallocz fail");
+    output.BsfPackets.push_back(filtered);
     AVCodecApi.avcodec_parameters_copy(context->par_in, parameters);
     context->time_base_in = timeBase;
     if (AVCodecApi.av_bsf_init(context) < 0)

@@ -114,6 +114,7 @@ struct OutputStream {
   FILE* LogFile = nullptr;    // two-pass statistics, pass 1
   // Bitstream filters, in the order they run.
   std::vector<AVBSFContext*> BsfContexts;
+  std::vector<AVPacket*> BsfPackets;  // one reused output packet per filter
   bool CopyStarted = false;
 };
 

@@ -75,54 +75,35 @@ int TCustomFFmpeg::SendAndWritePackets(OutputStream& output, const AVFrame* fram
 }
 
 void TCustomFFmpeg::WriteFrame(OutputStream& output, AVPacket* packet) {
-  if (output.BsfContexts.empty()) {
+  FilterAndWrite(output, packet, 0);
+}
+
+// Runs the packet through the chain from the given filter on; every packet
+// the last filter gives goes to the muxer. Each filter has one packet of its
+// own that is reused, so a chain allocates nothing per packet.
+void TCustomFFmpeg::FilterAndWrite(OutputStream& output, AVPacket* packet, size_t stage) {
+  if (stage == output.BsfContexts.size()) {
     WriteFiltered(output, packet);
     return;
   }
-  // Packets that leave one filter enter the next; what the last filter
-  // gives goes to the muxer.
-  std::vector<AVPacket*> stage{packet};
-  for (AVBSFContext* context : output.BsfContexts) {
-    std::vector<AVPacket*> next;
-    for (AVPacket* in : stage) {
-      const int sent = AVCodecApi.av_bsf_send_packet(context, in);
-      if (sent < 0) {
-        const std::string text =
-            FormatOpenError(Format("%s failed for stream %d, codec %s",
-                                   {context->filter->name, in->stream_index,
-                                    output.Encoder->codec ? output.Encoder->codec->name : "copy"}),
-                            sent);
-        if (Diagnostics.ExitOnError) throw FFMpegException(text);
-        Log(0, text);
-        next.push_back(in);  // on as the filter left it
-        continue;
-      }
-      for (;;) {
-        AVPacket* out = AVCodecApi.av_packet_alloc();
-        if (!out) throw FFMpegException("av_malloc fail");
-        if (AVCodecApi.av_bsf_receive_packet(context, out) < 0) {
-          AVCodecApi.av_packet_free(&out);
-          break;
-        }
-        next.push_back(out);
-      }
-    }
-    for (AVPacket* in : stage)
-      if (in != packet && std::find(next.begin(), next.end(), in) == next.end())
-        AVCodecApi.av_packet_free(&in);
-    stage = std::move(next);
+  AVBSFContext* context = output.BsfContexts[stage];
+  const int sent = AVCodecApi.av_bsf_send_packet(context, packet);
+  if (sent < 0) {
+    const std::string text =
+        FormatOpenError(Format("%s failed for stream %d, codec %s",
+                               {context->filter->name, packet->stream_index,
+                                output.Encoder->codec ? output.Encoder->codec->name : "copy"}),
+                        sent);
+    if (Diagnostics.ExitOnError) throw FFMpegException(text);
+    Log(0, text);
+    FilterAndWrite(output, packet, stage + 1);  // on as the filter left it
+    return;
   }
-  for (AVPacket* out : stage) {
-    try {
-      WriteFiltered(output, out);
-    } catch (...) {
-      for (AVPacket* rest : stage)
-        if (rest != packet) AVCodecApi.av_packet_free(&rest);
-      throw;
-    }
+  AVPacket* filtered = output.BsfPackets[stage];
+  while (AVCodecApi.av_bsf_receive_packet(context, filtered) >= 0) {
+    FilterAndWrite(output, filtered, stage + 1);
+    AVCodecApi.av_packet_unref(filtered);
   }
-  for (AVPacket* out : stage)
-    if (out != packet) AVCodecApi.av_packet_free(&out);
 }
 
 void TCustomFFmpeg::WriteFiltered(OutputStream& output, AVPacket* packet) {

@@ -105,6 +105,21 @@ TEST(Transcode, StreamCopyStartsAtKeyFrameAndKeepsEveryPacket) {
   EXPECT_EQ(job.Stats.FramesDup + job.Stats.FramesDrop, 0);
 }
 
+TEST(Transcode, BitstreamFilterChainPassesEveryPacketOn) {
+  const std::string input = Media().Clip(TMediaKind::Mp4);
+  const std::string output = Media().FilePath("filtered.ts");
+  TTranscodeJob job;
+  ASSERT_TRUE(
+      job.Prepare(input, "vcodec=copy\nvbsf=h264_mp4toannexb\nvbsf=null\nacodec=copy", output));
+  ASSERT_TRUE(job.RunInline());
+  const TFileSummary source = Summarise(input);
+  const TFileSummary filtered = Summarise(output);
+  ASSERT_TRUE(filtered.First(AVMEDIA_TYPE_VIDEO));
+  EXPECT_TRUE(filtered.First(AVMEDIA_TYPE_VIDEO)->FirstPacketKey);
+  EXPECT_NEAR(filtered.First(AVMEDIA_TYPE_VIDEO)->Frames, source.First(AVMEDIA_TYPE_VIDEO)->Frames,
+              1);
+}
+
 struct TLimitCase {
   const char* Name;
   const char* Options;
