@@ -11,6 +11,7 @@
 #include "binding/MyUtilHlpr.h"
 #include "binding/SwResampleHlpr.h"
 #include "binding/SwScaleHlpr.h"
+#include "platform/Environment.h"
 
 namespace {
 struct TLoadState {
@@ -80,4 +81,8 @@ std::string LoadAllError() {
   TLoadState& state = State();
   std::lock_guard guard(state.Lock);
   return state.Error;
+}
+
+std::string LibraryFolderBesideExecutable() {
+  return IncludeTrailingPathDelimiter(ExecutableFolder()) + "lib";
 }

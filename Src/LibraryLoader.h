@@ -4,6 +4,8 @@
 #include <string>
 
 bool LoadAllLibraries(const std::string& folder, bool versioned);
+// The "lib" folder beside the running executable, where programs load from.
+std::string LibraryFolderBesideExecutable();
 void UnloadAllLibraries();
 bool LibrariesLoaded();
 // The first failure of the last LoadAllLibraries that failed.

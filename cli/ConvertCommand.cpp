@@ -10,7 +10,6 @@
 #include "ConvertReport.h"
 #include "Json.h"
 #include "Src/LibraryLoader.h"
-#include "platform/Environment.h"
 #include "platform/MainThreadQueue.h"
 
 namespace {
@@ -46,7 +45,7 @@ class TConvertRun {
       : settings_(settings), report_(report) {}
 
   bool LoadLibraries() {
-    const std::string folder = IncludeTrailingPathDelimiter(ExecutableFolder()) + "lib";
+    const std::string folder = LibraryFolderBesideExecutable();
     if (component_.LoadAVLib(folder, true)) return true;
     std::fprintf(stderr, "tavrelle-cli: %s\n", component_.LastError().c_str());
     return false;

@@ -9,7 +9,6 @@
 #include "ProbeCommand.h"
 #include "Src/LibraryLoader.h"
 #include "binding/AVUtilHlpr.h"
-#include "platform/Environment.h"
 
 namespace {
 constexpr int ExitUsage = 2;
@@ -25,7 +24,7 @@ const char* const Usage =
 
 // Loads every library from the "lib" folder beside the executable.
 bool LoadLibrariesBesideExecutable() {
-  const std::string folder = IncludeTrailingPathDelimiter(ExecutableFolder()) + "lib";
+  const std::string folder = LibraryFolderBesideExecutable();
   if (!LoadAllLibraries(folder, true)) {
     std::fprintf(stderr, "tavrelle-cli: %s\n", LoadAllError().c_str());
     return false;

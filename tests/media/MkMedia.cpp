@@ -181,7 +181,7 @@ bool MakeAll(const TCommand& command) {
 }
 
 bool LoadLibrariesBesideExecutable() {
-  const std::string folder = IncludeTrailingPathDelimiter(ExecutableFolder()) + "lib";
+  const std::string folder = LibraryFolderBesideExecutable();
   if (!LoadAllLibraries(folder, true)) {
     std::fprintf(stderr, "tavrelle-mkmedia: %s\n", LoadAllError().c_str());
     return false;
