@@ -23,6 +23,8 @@ extern "C" {
 }
 
 #include "FFmpegTranscode.h"
+#include "binding/FrameHook.h"
+#include "platform/Bitmap24.h"
 #include "platform/Thread.h"
 
 struct SwsContext;
@@ -245,11 +247,27 @@ struct TBitstreamFilters {
   std::array<std::array<TBsfChain, MaxStreams>, MaxFiles> StreamBsfLists{};
 };
 
+// The frame hooks: the hook modules of "vhook", the application's custom
+// hook, and the state they carry from picture to picture. Once switched off
+// they stay off for the rest of the job. Cleanup releases the library
+// objects.
 struct THookSettings {
-  bool VideoHookUsed = false;
-  std::vector<THookRange> HookRanges;
-  int HookRangeIndex = 0;
+  bool VideoHookUsed = false;          // hook modules are active
+  std::vector<THookRange> HookRanges;  // sorted by end
+  int HookRangeIndex = 0;              // the range of the last hooked picture
   int HookRangeCount = 0;
+  THookAction HookAction = haContinue;  // for the modules, on the current picture
+  int HookFrameCounter = 0;             // decoded pictures seen
+  TFrameHookChain HookList;
+  // Working copy in the decoder's format; the outputs get a reference to it.
+  AVFrame* HookBuffer = nullptr;
+  // The picture as the custom hook sees it, and the converters to and fro.
+  AVPixelFormat HookRgbFormat = AV_PIX_FMT_BGR24;
+  AVFrame* HookRgbBuffer = nullptr;
+  SwsContext* ToRgbContext = nullptr;
+  SwsContext* FromRgbContext = nullptr;
+  std::unique_ptr<TBitmap24> HookBitmap;
+  AVFrame* HookedPicture = nullptr;  // shell that hands the copy on
 };
 
 // ---- Opened inputs and created outputs ------------------------------------
@@ -303,6 +321,9 @@ using TJobProgressEvent =
 using TJobTerminateEvent = std::function<void(TCustomFFmpeg* sender)>;
 using TJobBeforeHookEvent =
     std::function<void(TCustomFFmpeg* sender, int64_t pts, THookAction& hookAction)>;
+using TJobCustomHookEvent =
+    std::function<void(TCustomFFmpeg* sender, TBitmap24* bitmap, int frameNumber, int64_t pts,
+                       bool& update, bool& stopHook)>;
 
 class TCustomFFmpeg {
  public:
@@ -515,6 +536,15 @@ class TCustomFFmpeg {
   TJobProgressEvent OnJobProgress;
   TJobTerminateEvent OnJobTerminate;
   TJobBeforeHookEvent OnJobBeforeHook;
+  // Unassigned by the job when a handler sets stopHook.
+  TJobCustomHookEvent OnJobCustomHook;
+
+  // ---- Frame hooks -------------------------------------------------------
+  // The ranges (microseconds) whose pictures the hook modules see, when no
+  // before-hook handler decides; kept sorted by end.
+  void SetHookRanges(std::vector<THookRange> ranges);
+  // The bitmap the custom hook receives: 24-bit BGR, black.
+  static std::unique_ptr<TBitmap24> CreateHookBitmap(int width, int height);
 
   // ---- Running the job ---------------------------------------------------
   // Checks the files and starts the job: inline on the calling thread, or on
@@ -566,6 +596,7 @@ class TCustomFFmpeg {
   void SetEncodingParameters(OutputStream& output, InputStream& source);
   void SetVideoEncodingParameters(OutputStream& output, InputStream& source);
   void OpenPassLogFile(OutputStream& output, int outputIndex);
+  void LetEncoderKeepItsStatistics(OutputStream& output, const std::string& name);
   void ReportStreamMapping();
   void OpenEncoder(OutputStream& output);
   void OpenDecoder(InputStream& input);
@@ -583,7 +614,8 @@ class TCustomFFmpeg {
   int DecodeSubtitle(InputStream& input, const AVPacket* packet, AVSubtitle& subtitle,
                      bool& gotSubtitle);
   void FeedOutputs(InputStream& input, int inputIndex, const AVPacket* packet, uint8_t* data,
-                   int dataSize, AVFrame* picture, AVSubtitle* subtitle);
+                   int dataSize, AVFrame* picture, AVSubtitle* subtitle,
+                   OutputStream* only = nullptr);
   void CopyPacket(OutputStream& output, InputStream& input, const AVPacket* packet, int dataSize);
   void DrainEncoders(int inputIndex);
   void DrainAudioEncoder(OutputStream& output);
@@ -598,6 +630,9 @@ class TCustomFFmpeg {
   void NoteCodedPicture(OutputStream& output, const AVPacket* packet);
   void WriteFrame(OutputStream& output, AVPacket* packet);
   void FilterAndWrite(OutputStream& output, AVPacket* packet, size_t stage);
+  // "... failed for stream ..." with the library's reason.
+  std::string BsfFailureText(const AVBitStreamFilter* filter, const OutputStream& output,
+                             int code) const;
   void WriteFiltered(OutputStream& output, AVPacket* packet);
   void DoSubtitleOut(OutputStream& output, InputStream& input, AVSubtitle& subtitle, int64_t pts);
   // Audio.
@@ -609,7 +644,24 @@ class TCustomFFmpeg {
   void EncodeAudioBlock(OutputStream& output, const uint8_t* data, int sampleCount);
   // Video.
   void PreProcessVideoFrame(InputStream& input, AVFrame* picture);
+  void DecideHookModules(int64_t pts);
+  void DecideByHookRanges(int64_t pts);
+  AVFrame* HookWorkingCopy(const AVFrame* picture);
+  void RunCustomHook(AVFrame* working, int64_t pts);
+  void PrepareHookBitmap(int width, int height);
+  AVFrame* HookRgbPicture(AVFrame* working);
+  bool ConvertFromHookRgb(AVFrame* rgb, AVFrame* working);
+  void RunHookModules(AVFrame* working, int64_t pts);
+  bool HandOnHookedPicture(AVFrame* picture, AVFrame* working);
+  void SwitchOffHooks();
+  void ReleaseHookState();
   bool DeinterlacePicture(AVFrame* picture);
+  // Video filter chains.
+  int ConfigureFilters(InputStream& input, OutputStream& output);
+  bool BuildFilterChain(OutputStream& output, int width, int height, int pixFmt, AVRational aspect);
+  int GetFilteredPicture(OutputStream& output, int64_t& pts);
+  int FilterPicture(InputStream& input, int inputIndex, AVFrame* picture);
+  int PassThroughChain(InputStream& input, int inputIndex, OutputStream& output, AVFrame* picture);
   void DoVideoOut(OutputStream& output, InputStream& input, AVFrame* picture, int& frameSize);
   int VideoFramesToWrite(OutputStream& output);
   bool AdaptToPicture(OutputStream& output, const AVFrame* picture);

@@ -34,6 +34,7 @@ void TCustomFFmpeg::Reset() {
 void TCustomFFmpeg::Cleanup() {
   if (!LibrariesLoaded()) return;
   FreeOptionContexts();
+  ReleaseHookState();
   CloseOutputFiles();
   CloseInputFiles();
   Video.IntraMatrix.reset();

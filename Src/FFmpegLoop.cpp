@@ -236,9 +236,11 @@ void TCustomFFmpeg::EmulateRate(InputStream& input) {
 
 // One decoded block (or, for stream copy, one packet) of an input stream,
 // handed to every output stream it feeds.
+// With only, the picture that output's filter chain gave; without, the
+// outputs that have no chain of their own.
 void TCustomFFmpeg::FeedOutputs(InputStream& input, int inputIndex, const AVPacket* packet,
-                                uint8_t* data, int dataSize, AVFrame* picture,
-                                AVSubtitle* subtitle) {
+                                uint8_t* data, int dataSize, AVFrame* picture, AVSubtitle* subtitle,
+                                OutputStream* only) {
   const AVMediaType kind = input.Decoder->codec_type;
   if (input.DecodingNeeded && kind == AVMEDIA_TYPE_AUDIO && Audio.AudioVolume != 256)
     ApplyAudioVolume(input.Decoder->sample_fmt, dataSize);
@@ -247,6 +249,7 @@ void TCustomFFmpeg::FeedOutputs(InputStream& input, int inputIndex, const AVPack
   for (auto& entry : Tables->OutputStreamTable) {
     OutputStream& output = *entry;
     if (output.SourceIndex != inputIndex) continue;
+    if (only ? &output != only : output.OutVideoFilter != nullptr) continue;
     if (!output.EncodingNeeded) {
       // A decoded stream hands its packets to copied outputs before decoding.
       if (packet && !input.DecodingNeeded) CopyPacket(output, input, packet, dataSize);
@@ -347,10 +350,15 @@ int TCustomFFmpeg::OutputPacket(InputStream& input, int inputIndex, const AVPack
       PreProcessVideoFrame(input, frame);
       FeedOutputs(input, inputIndex, packet, nullptr,
                   input.Decoder->width * input.Decoder->height * 3 / 2, frame, nullptr);
+      if (FilterPicture(input, inputIndex, frame) < 0) return -1;
     }
     AVUtilApi.av_frame_unref(frame);
   }
-  if (!packet) DrainEncoders(inputIndex);
+  if (!packet) {
+    // Pictures a filter still holds leave before the encoders are drained.
+    if (kind == AVMEDIA_TYPE_VIDEO && FilterPicture(input, inputIndex, nullptr) < 0) return -1;
+    DrainEncoders(inputIndex);
+  }
   return 0;
 }
 
@@ -424,7 +432,6 @@ void TCustomFFmpeg::FreeTranscodeTables() {
   tables.FileTable.clear();
   for (auto& input : tables.InputStreamTable) {
     AVUtilApi.av_frame_free(&input->DecodedFrame);
-    AVUtilApi.av_frame_free(&input->PictureRef);
   }
   tables.InputStreamTable.clear();
   for (auto& output : tables.OutputStreamTable) {
@@ -432,6 +439,10 @@ void TCustomFFmpeg::FreeTranscodeTables() {
     output->LogFile = nullptr;
     AVUtilApi.av_frame_free(&output->TempPicture);
     AVUtilApi.av_frame_free(&output->EncodeFrame);
+    AVFilterApi.avfilter_graph_free(&output->FilterGraph);
+    output->InVideoFilter = nullptr;
+    output->OutVideoFilter = nullptr;
+    AVUtilApi.av_frame_free(&output->PictureRef);
     SwScaleApi.sws_freeContext(output->ScaleContext);
     output->ScaleContext = nullptr;
     output->VideoResample = 0;

@@ -201,9 +201,12 @@ void TCustomFFmpeg::OptNewStream(AVMediaType kind, const std::string& /*name*/) 
     NewSubtitleStream(output);
 }
 
-// Video hook modules are not supported yet.
-void TCustomFFmpeg::OptVideoHook(const std::string& /*value*/) {
-  RefuseOption("vhook");
+// A hook module file followed by its arguments, separated by "|" when the
+// value holds one, else by spaces.
+void TCustomFFmpeg::OptVideoHook(const std::string& value) {
+  if (AddFrameHook(Hooks.HookList, SplitHookWords(value)) != 0)
+    throw FFMpegException(Format("Failed to add video hook function: %s", {value}));
+  Hooks.VideoHookUsed = true;
 }
 
 // ---- Plain setters -------------------------------------------------------

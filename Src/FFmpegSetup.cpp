@@ -19,6 +19,8 @@
 namespace {
 constexpr size_t MaxLogFileNameLength = 1023;
 constexpr int SdpBufferSize = 2048;
+// The private option of encoders that keep their own two-pass statistics.
+constexpr const char* StatisticsFileOption = "stats";
 
 bool InvalidStreamReference(const std::vector<InputFile>& files, int file, int stream) {
   return file < 0 || file >= static_cast<int>(files.size()) || stream < 0 ||
@@ -212,6 +214,8 @@ void TCustomFFmpeg::SetStreamCopyParameters(OutputStream& output, InputStream& s
         target->block_align = 0;
       break;
     case AVMEDIA_TYPE_VIDEO:
+      if (OnJobCustomHook)
+        FailTranscode("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
       if (Hooks.VideoHookUsed)
         FailTranscode("-vcodec copy and -vhook are incompatible (frames are not decoded)");
       break;
@@ -234,6 +238,10 @@ void TCustomFFmpeg::SetEncodingParameters(OutputStream& output, InputStream& sou
       SetVideoEncodingParameters(output, source);
       break;
     case AVMEDIA_TYPE_SUBTITLE:
+      // Subtitle encoders refuse to open without a clock; the source's
+      // keeps the timestamps in the units they arrive in.
+      if (output.Encoder->time_base.num <= 0 || output.Encoder->time_base.den <= 0)
+        output.Encoder->time_base = source.Stream->time_base;
       break;
     default:
       FailTranscode("invalid codec_type of output stream");
@@ -282,6 +290,10 @@ void TCustomFFmpeg::SetVideoEncodingParameters(OutputStream& output, InputStream
     if (Generic.ScalerOptionContext)
       AVUtilApi.av_opt_get_int(Generic.ScalerOptionContext, "sws_flags", 0, &flags);
     Runtime.ScalerFlags = static_cast<int>(flags);
+    // A damaged source can leave the picture format unknown; the scaler
+    // aborts the process on such a format instead of refusing it.
+    if (!AVUtilApi.av_pix_fmt_desc_get(dec->pix_fmt))
+      FailTranscode("Cannot get resampling context");
     output.ScaleContext = SwScaleApi.sws_getContext(
         dec->width - cropWidth, dec->height - cropHeight, dec->pix_fmt, enc->width - padWidth,
         enc->height - padHeight, enc->pix_fmt, Runtime.ScalerFlags, nullptr, nullptr, nullptr);
@@ -290,11 +302,35 @@ void TCustomFFmpeg::SetVideoEncodingParameters(OutputStream& output, InputStream
   }
   LastError.clear();
   if (Video.UseFilters) {
-    // The filter chain arrives with the frame hooks; until then a filter
-    // description cannot be honoured.
-    FailTranscode(LastError.empty() ? "Error opening filters!"
-                                    : "Error opening filters: " + LastError);
+    if (ConfigureFilters(source, output) < 0)
+      FailTranscode(LastError.empty() ? "Error opening filters!"
+                                      : "Error opening filters: " + LastError);
+    // The chain delivers pictures of the output size less the pads, in the
+    // encoder's format: what is left here is padding.
+    SwScaleApi.sws_freeContext(output.ScaleContext);
+    output.ScaleContext = nullptr;
+    output.VideoResample = 0;
+    AVUtilApi.av_frame_free(&output.TempPicture);
+    if (output.VideoPad) allocateTempPicture("avpicture_alloc fail");
+    output.SourceWidth = enc->width - padWidth;
+    output.SourceHeight = enc->height - padHeight;
+    output.SourcePixFmt = enc->pix_fmt;
   }
+}
+
+// Encoders such as libx264 write and read a statistics file of their own
+// instead of the text the encoder context carries; they get the log file's
+// name, so that the prefix holds for them too and jobs never share a file.
+void TCustomFFmpeg::LetEncoderKeepItsStatistics(OutputStream& output, const std::string& name) {
+  const AVCodecContext* enc = output.Encoder;
+  const AVCodec* codec = enc->codec ? enc->codec : AVCodecApi.avcodec_find_encoder(enc->codec_id);
+  if (!codec || !codec->priv_class) return;
+  const AVClass* fakeObject = codec->priv_class;
+  if (!AVUtilApi.av_opt_find(&fakeObject, StatisticsFileOption, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
+    return;
+  AVDictionary*& options =
+      FileStreams.Outputs[output.FileIndex].Streams[output.StreamIndex].EncoderOptions;
+  AVUtilApi.av_dict_set(&options, StatisticsFileOption, name.c_str(), AV_DICT_DONT_OVERWRITE);
 }
 
 void TCustomFFmpeg::OpenPassLogFile(OutputStream& output, int outputIndex) {
@@ -304,6 +340,7 @@ void TCustomFFmpeg::OpenPassLogFile(OutputStream& output, int outputIndex) {
       (Stats.PassLogFileName.empty() ? std::string("ffmpeg2pass") : Stats.PassLogFileName) + "-" +
       std::to_string(outputIndex) + ".log";
   if (name.size() > MaxLogFileNameLength) name.resize(MaxLogFileNameLength);
+  LetEncoderKeepItsStatistics(output, name);
   if (enc->flags & AV_CODEC_FLAG_PASS1) {
     output.LogFile = MyUtilApi.my_fopen(name.c_str(), "w");
     if (!output.LogFile) FailTranscode("creat file fail: " + name);
@@ -452,12 +489,24 @@ void TCustomFFmpeg::CreateBitstreamFilters(OutputStream& output) {
     output.BsfPackets.push_back(filtered);
     AVCodecApi.avcodec_parameters_copy(context->par_in, parameters);
     context->time_base_in = timeBase;
-    if (AVCodecApi.av_bsf_init(context) < 0)
-      FailTranscode(Format("Cannot initialise the %s bitstream filter", {filter->name}));
+    const int result = AVCodecApi.av_bsf_init(context);
+    if (result < 0) {
+      // A filter that cannot take this stream would fail on every packet:
+      // fatal with -xerror, otherwise packets pass it by unchanged.
+      const std::string text = BsfFailureText(filter, output, result);
+      if (Diagnostics.ExitOnError) FailTranscode(text);
+      Log(0, text);
+      AVCodecApi.av_bsf_free(&output.BsfContexts.back());
+      AVCodecApi.av_packet_free(&output.BsfPackets.back());
+      output.BsfContexts.pop_back();
+      output.BsfPackets.pop_back();
+      continue;
+    }
     parameters = context->par_out;
     timeBase = context->time_base_out;
   }
-  if (!chain.empty()) AVCodecApi.avcodec_parameters_copy(output.Stream->codecpar, parameters);
+  if (!output.BsfContexts.empty())
+    AVCodecApi.avcodec_parameters_copy(output.Stream->codecpar, parameters);
 }
 
 void TCustomFFmpeg::Transcode() {

@@ -49,12 +49,6 @@ struct InputStream {
   int64_t Pts = 0;                   // microseconds
   int IsStart = 1;
   float Quality = 0;  // of the last decoded picture, lambda units
-  // Seams of the video filter chain.
-  AVFilterContext* OutVideoFilter = nullptr;
-  AVFilterContext* InVideoFilter = nullptr;
-  AVFrame* FilterFrame = nullptr;
-  int HasFilterFrame = 0;
-  AVFrame* PictureRef = nullptr;
   // Reused decode target.
   AVFrame* DecodedFrame = nullptr;
 };
@@ -98,7 +92,20 @@ struct OutputStream {
   int PadLeft = 0;
   int PadRight = 0;
   AVFrame* EncodeFrame = nullptr;  // shell handed to the encoder (audio samples, or a view)
-  TCodedPicture Coded;             // of the last encoded packet
+  // The video filter chain, one per encoded video output, so that outputs of
+  // one source at different sizes each get their own. Pictures enter at
+  // InVideoFilter ("buffer", clocked in microseconds) and leave at
+  // OutVideoFilter ("buffersink", the encoder's pixel format).
+  AVFilterGraph* FilterGraph = nullptr;
+  AVFilterContext* InVideoFilter = nullptr;
+  AVFilterContext* OutVideoFilter = nullptr;
+  AVFrame* PictureRef = nullptr;  // the filtered picture last taken out of the chain
+  int FilterWidth = 0;            // the pictures the chain's source was made for
+  int FilterHeight = 0;
+  int FilterPixFmt = -1;
+  int ChainWidth = 0;  // the size pictures enter the description with
+  int ChainHeight = 0;
+  TCodedPicture Coded;  // of the last encoded packet
   std::array<uint64_t, 4> ErrorSum{};
   // Audio.
   int AudioResample = 0;
@@ -142,6 +149,14 @@ struct TDeinterlacer {
   AVFrame* Input = nullptr;
   AVFrame* Output = nullptr;
 };
+
+// Arguments of a "buffer" source for pictures of this size and format, with
+// timestamps in microseconds.
+std::string PictureSourceArguments(int width, int height, int pixFmt, AVRational aspect);
+// Parses a chain description into the graph, from the source's output (named
+// "in" in the description) to the sink's input ("out"); the library's code.
+int ParseChainBetween(AVFilterGraph* graph, AVFilterContext* source, AVFilterContext* sink,
+                      const std::string& description);
 
 struct TTranscodeTables {
   std::vector<InputFile> FileTable;

@@ -96,8 +96,7 @@ bool BuildDeinterlacer(TDeinterlacer& deinterlacer, const AVFrame* picture) {
   deinterlacer.Graph = AVFilterApi.avfilter_graph_alloc();
   if (!deinterlacer.Graph) return false;
   const std::string arguments =
-      Format("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=1/1",
-             {picture->width, picture->height, picture->format, AV_TIME_BASE});
+      PictureSourceArguments(picture->width, picture->height, picture->format, AVRational{1, 1});
   if (AVFilterApi.avfilter_graph_create_filter(
           &deinterlacer.Source, AVFilterApi.avfilter_get_by_name("buffer"), "src",
           arguments.c_str(), nullptr, deinterlacer.Graph) < 0 ||
@@ -105,21 +104,9 @@ bool BuildDeinterlacer(TDeinterlacer& deinterlacer, const AVFrame* picture) {
                                                AVFilterApi.avfilter_get_by_name("buffersink"),
                                                "out", nullptr, nullptr, deinterlacer.Graph) < 0)
     return false;
-  AVFilterInOut* outputs = AVFilterApi.avfilter_inout_alloc();
-  AVFilterInOut* inputs = AVFilterApi.avfilter_inout_alloc();
-  bool built = outputs && inputs;
-  if (built) {
-    outputs->name = AVUtilApi.av_strdup("in");
-    outputs->filter_ctx = deinterlacer.Source;
-    inputs->name = AVUtilApi.av_strdup("out");
-    inputs->filter_ctx = deinterlacer.Sink;
-    built = AVFilterApi.avfilter_graph_parse_ptr(deinterlacer.Graph, "pp=fd", &inputs, &outputs,
-                                                 nullptr) >= 0 &&
-            AVFilterApi.avfilter_graph_config(deinterlacer.Graph, nullptr) >= 0;
-  }
-  AVFilterApi.avfilter_inout_free(&inputs);
-  AVFilterApi.avfilter_inout_free(&outputs);
-  if (!built) return false;
+  if (ParseChainBetween(deinterlacer.Graph, deinterlacer.Source, deinterlacer.Sink, "pp=fd") < 0 ||
+      AVFilterApi.avfilter_graph_config(deinterlacer.Graph, nullptr) < 0)
+    return false;
   deinterlacer.Width = picture->width;
   deinterlacer.Height = picture->height;
   deinterlacer.PixFmt = picture->format;
@@ -147,11 +134,6 @@ bool TCustomFFmpeg::DeinterlacePicture(AVFrame* picture) {
   AVUtilApi.av_frame_unref(picture);
   AVUtilApi.av_frame_move_ref(picture, deinterlacer.Output);
   return true;
-}
-
-void TCustomFFmpeg::PreProcessVideoFrame(InputStream& /*input*/, AVFrame* picture) {
-  // The frame hooks take their turn here, once they arrive.
-  if (Video.Deinterlace && !DeinterlacePicture(picture)) Log(0, "Deinterlacing failed.");
 }
 
 // How many times the picture is written: 0 drops it, more than 1 repeats it.

@@ -1,6 +1,7 @@
 // Packets towards the muxers: encoder output, the bitstream-filter chain of
 // each output stream, the interleaving writer, and subtitles.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "FFMpegException.h"
@@ -74,6 +75,14 @@ int TCustomFFmpeg::SendAndWritePackets(OutputStream& output, const AVFrame* fram
   return lastSize;
 }
 
+std::string TCustomFFmpeg::BsfFailureText(const AVBitStreamFilter* filter,
+                                          const OutputStream& output, int code) const {
+  return FormatOpenError(Format("%s failed for stream %d, codec %s",
+                                {filter->name, output.StreamIndex,
+                                 output.Encoder->codec ? output.Encoder->codec->name : "copy"}),
+                         code);
+}
+
 void TCustomFFmpeg::WriteFrame(OutputStream& output, AVPacket* packet) {
   FilterAndWrite(output, packet, 0);
 }
@@ -89,11 +98,7 @@ void TCustomFFmpeg::FilterAndWrite(OutputStream& output, AVPacket* packet, size_
   AVBSFContext* context = output.BsfContexts[stage];
   const int sent = AVCodecApi.av_bsf_send_packet(context, packet);
   if (sent < 0) {
-    const std::string text =
-        FormatOpenError(Format("%s failed for stream %d, codec %s",
-                               {context->filter->name, packet->stream_index,
-                                output.Encoder->codec ? output.Encoder->codec->name : "copy"}),
-                        sent);
+    const std::string text = BsfFailureText(context->filter, output, sent);
     if (Diagnostics.ExitOnError) throw FFMpegException(text);
     Log(0, text);
     FilterAndWrite(output, packet, stage + 1);  // on as the filter left it
@@ -130,8 +135,12 @@ void TCustomFFmpeg::DoSubtitleOut(OutputStream& output, InputStream& input, AVSu
   const int64_t base =
       AVUtilApi.av_rescale_q(pts, input.Stream->time_base, output.Stream->time_base);
   for (int index = 0; index < count; ++index) {
+    // The second DVB packet is an empty page: it clears the display.
+    const unsigned rectCount = subtitle.num_rects;
+    if (dvb && index == 1) subtitle.num_rects = 0;
     const int size =
         AVCodecApi.avcodec_encode_subtitle(enc, buffer.data(), SubtitleBufferSize, &subtitle);
+    subtitle.num_rects = rectCount;
     if (size < 0) throw FFMpegException("Subtitle encoding failed");
     AVPacket* packet = Tables->Buffers.OutPacket;
     if (AVCodecApi.av_new_packet(packet, size) < 0) throw FFMpegException("av_malloc fail");
@@ -144,6 +153,12 @@ void TCustomFFmpeg::DoSubtitleOut(OutputStream& output, InputStream& input, AVSu
                                                                   : subtitle.end_display_time),
           AVRational{1, 90000}, output.Stream->time_base);
     packet->dts = packet->pts;
+    // A single packet carries the display time, or the caption would never end.
+    if (!dvb && subtitle.end_display_time > subtitle.start_display_time &&
+        subtitle.end_display_time != UINT32_MAX)
+      packet->duration =
+          AVUtilApi.av_rescale_q(subtitle.end_display_time - subtitle.start_display_time,
+                                 AVRational{1, 1000}, output.Stream->time_base);
     WriteFrame(output, packet);
   }
 }

@@ -165,9 +165,10 @@ bool TCustomFFmpegVCL::AddTaskOutput(int index, const std::string& fileName,
     if (options) {
       OptionsFromOutputRecord(job, *options, fileName);
       if (options->CustomHook) {
-        // The engine hands hooked pictures to DoCustomHook once it offers
-        // a custom-hook event of its own; until then the switch only keeps
-        // the frame ranges from being applied.
+        job.OnJobCustomHook = [this](TCustomFFmpeg* sender, TBitmap24* bitmap, int frameNumber,
+                                     int64_t pts, bool& update, bool& stopHook) {
+          DoCustomHook(sender, bitmap, frameNumber, pts, update, stopHook);
+        };
       } else if (options->BeforeHook) {
         job.OnJobBeforeHook = [this](TCustomFFmpeg* sender, int64_t pts, THookAction& action) {
           DoBeforeHook(sender, pts, action);
@@ -208,6 +209,9 @@ void TCustomFFmpegVCL::ClearTasks() {
   {
     TCriticalSectionGuard guard(lock_);
     removed = taskList_.ExtractAll();
+    // A job still being launched is stopped by its launcher (FinishLaunch).
+    for (auto& job : removed)
+      if (job->Running && !LaunchedElsewhere(*job)) job->RequestStop();
     // A batch whose tasks are gone is abandoned: no further events.
     batchRunning_ = false;
     pendingCount_ = 0;
@@ -215,8 +219,6 @@ void TCustomFFmpegVCL::ClearTasks() {
     finishedCount_ = 0;
     freeSlots_ = 0;
     startCount_ = 0;
-    for (auto& job : removed)
-      if (job->Running) job->RequestStop();
   }
   lastError_.clear();
   Retire(std::move(removed));

@@ -146,6 +146,8 @@ class TCustomFFmpegVCL {
   void RunInlineTask(uint64_t serial);
   void PrepareForStart(TFFmpeg& job);
   void FinishLaunch(TFFmpeg& job);
+  // Its launch runs on another thread; the launcher then owns its control.
+  bool LaunchedElsewhere(const TFFmpeg& job) const;
   void StopJob(TFFmpeg& job);
   // Completion of one task, under the lock; true when the batch is done.
   // A handler's exception is kept in handlerError so that the count

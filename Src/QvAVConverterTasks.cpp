@@ -51,6 +51,7 @@ void TCustomFFmpegVCL::StartBatch(int startCount) {
       job.Launched = false;
       job.Reported = false;
       job.StopAfterLaunch = false;
+      job.PauseAfterLaunch = false;
       if (job.InBatch) ++batchSize_;
     }
     pendingCount_ = batchSize_;
@@ -154,14 +155,22 @@ void TCustomFFmpegVCL::FinishLaunch(TFFmpeg& job) {
       if (job.Running) job.RequestStop();
     } else if (job.StopAfterLaunch) {
       job.Stop();
+    } else if (job.PauseAfterLaunch) {
+      job.Pause();
     }
+    job.PauseAfterLaunch = false;
   }
   if (retired) PostRetiredJobsCheck();
 }
 
+bool TCustomFFmpegVCL::LaunchedElsewhere(const TFFmpeg& job) const {
+  return job.Launching && startCount_ > 0;
+}
+
 void TCustomFFmpegVCL::StopJob(TFFmpeg& job) {
-  // A job between its claim and its start is stopped by its launcher.
-  if (job.Launching && !job.Running)
+  // A job between its claim and the end of its launch is stopped by its
+  // launcher: a worker launch sets up the job's thread outside the lock.
+  if (LaunchedElsewhere(job) || (job.Launching && !job.Running))
     job.StopAfterLaunch = true;
   else
     job.Stop();
@@ -175,12 +184,24 @@ void TCustomFFmpegVCL::StopBatch() {
 
 void TCustomFFmpegVCL::PauseBatch() {
   TCriticalSectionGuard guard(lock_);
-  for (int i = 0; i < taskList_.Count(); ++i) taskList_.Get(i).Pause();
+  for (int i = 0; i < taskList_.Count(); ++i) {
+    TFFmpeg& job = taskList_.Get(i);
+    if (LaunchedElsewhere(job))
+      job.PauseAfterLaunch = true;
+    else
+      job.Pause();
+  }
 }
 
 void TCustomFFmpegVCL::ResumeBatch() {
   TCriticalSectionGuard guard(lock_);
-  for (int i = 0; i < taskList_.Count(); ++i) taskList_.Get(i).Resume();
+  for (int i = 0; i < taskList_.Count(); ++i) {
+    TFFmpeg& job = taskList_.Get(i);
+    if (LaunchedElsewhere(job))
+      job.PauseAfterLaunch = false;
+    else
+      job.Resume();
+  }
 }
 
 bool TCustomFFmpegVCL::CountTermination(TFFmpeg& job, std::exception_ptr& handlerError) {
@@ -214,5 +235,6 @@ void TCustomFFmpegVCL::LeaveBatch(TFFmpeg& job) {
     return;
   }
   ++freeSlots_;
-  if (job.Running) job.RequestStop();
+  // A job still being launched is stopped by its launcher (FinishLaunch).
+  if (job.Running && !LaunchedElsewhere(job)) job.RequestStop();
 }

@@ -33,6 +33,7 @@ class TFFmpeg : public TCustomFFmpeg {
   bool Launched = false;   // taken for launching in the current batch
   bool Launching = false;  // its Start is under way outside the lock
   bool StopAfterLaunch = false;
+  bool PauseAfterLaunch = false;
   bool Reported = false;     // its termination was counted
   int EventsInDelivery = 0;  // its events now being relayed
 };

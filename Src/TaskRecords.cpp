@@ -191,11 +191,7 @@ void ParseHookRanges(TCustomFFmpeg& job, const std::string& text) {
     const int64_t end = ToMicroseconds(MillisecondsOrInvalid(endText));
     if (start <= end && end >= 0) ranges.push_back({start, end});
   }
-  std::stable_sort(ranges.begin(), ranges.end(),
-                   [](const THookRange& a, const THookRange& b) { return a.EndUs < b.EndUs; });
-  job.Hooks.HookRanges = std::move(ranges);
-  job.Hooks.HookRangeCount = static_cast<int>(job.Hooks.HookRanges.size());
-  job.Hooks.HookRangeIndex = 0;
+  job.SetHookRanges(std::move(ranges));
 }
 
 int ColorToRgb(TColor color) {

@@ -18,7 +18,11 @@ extern "C" {
   X(T, avfilter_inout_alloc)            \
   X(T, avfilter_inout_free)             \
   X(T, av_buffersrc_add_frame_flags)    \
-  X(T, av_buffersink_get_frame)
+  X(T, av_buffersink_get_frame)         \
+  X(T, avfilter_link)                   \
+  X(T, av_buffersink_get_w)             \
+  X(T, av_buffersink_get_h)             \
+  X(T, av_buffersink_get_time_base)
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"

@@ -68,7 +68,8 @@ extern "C" {
   X(T, av_get_pix_fmt_name)           \
   X(T, av_dict_copy)                  \
   X(T, av_frame_move_ref)             \
-  X(T, av_strdup)
+  X(T, av_strdup)                     \
+  X(T, av_opt_set_bin)
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"

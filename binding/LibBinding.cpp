@@ -14,12 +14,6 @@ std::string UpperCase(std::string text) {
   return text;
 }
 
-void PutFolderOnPath(const std::string& folder) {
-  const std::string path = GetEnvironmentVariable("PATH");
-  if (UpperCase(path).find(UpperCase(folder)) != std::string::npos) return;
-  SetEnvironmentVariable("PATH", folder + PathListSeparator + path);
-}
-
 // Restores the current directory on every way out of a load.
 class TCurrentDirGuard {
  public:
@@ -32,6 +26,12 @@ class TCurrentDirGuard {
   std::string saved_;
 };
 }  // namespace
+
+void PutFolderOnPath(const std::string& folder) {
+  const std::string path = GetEnvironmentVariable("PATH");
+  if (UpperCase(path).find(UpperCase(folder)) != std::string::npos) return;
+  SetEnvironmentVariable("PATH", folder + PathListSeparator + path);
+}
 
 TModuleHandle LoadLibraryFrom(const std::string& folder, const std::string& fileName) {
   if (folder.empty()) return LoadModule(fileName);

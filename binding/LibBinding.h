@@ -49,6 +49,10 @@ class TLibBinding {
   std::string errorText_;
 };
 
+// Puts a folder in front of PATH unless PATH names it already (letter case
+// ignored).
+void PutFolderOnPath(const std::string& folder);
+
 // Loads AFileName from AFolder with AFolder first on "PATH" and as the
 // current directory while it loads; an empty folder means the standard
 // library search.

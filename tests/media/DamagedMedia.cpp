@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "MediaGen.h"
+#include "binding/AVCodecHlpr.h"
+#include "binding/AVFormatHlpr.h"
 #include "platform/Files.h"
 #include "platform/Format.h"
 
@@ -55,4 +57,43 @@ bool MakeRandomFile(const std::string& fileName, int64_t byteCount, uint32_t see
 
 bool MakeEmptyFile(const std::string& fileName, std::string& error) {
   return WriteBytes(fileName, {}, error);
+}
+
+bool MakeNoiseVideo(const std::string& fileName, uint32_t seed, std::string& error) {
+  AVFormatContext* context = nullptr;
+  if (AVFormatApi.avformat_alloc_output_context2(&context, nullptr, "matroska", fileName.c_str()) <
+      0) {
+    error = Format("%s: no Matroska muxer", {fileName});
+    return false;
+  }
+  AVStream* stream = AVFormatApi.avformat_new_stream(context, nullptr);
+  bool written = stream != nullptr;
+  if (stream) {
+    stream->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+    stream->codecpar->codec_id = AV_CODEC_ID_MPEG4;
+    stream->codecpar->width = 64;
+    stream->codecpar->height = 48;
+    stream->time_base = AVRational{1, 25};
+  }
+  written = written && AVFormatApi.avio_open(&context->pb, fileName.c_str(), AVIO_FLAG_WRITE) >= 0;
+  const bool opened = written;
+  written = written && AVFormatApi.avformat_write_header(context, nullptr) >= 0;
+  std::mt19937 random(seed);
+  AVPacket* packet = AVCodecApi.av_packet_alloc();
+  for (int i = 0; written && packet && i < 25; ++i) {
+    written = AVCodecApi.av_new_packet(packet, 256) >= 0;
+    if (!written) break;
+    for (int b = 0; b < packet->size; ++b) packet->data[b] = static_cast<uint8_t>(random());
+    packet->pts = packet->dts = i;
+    packet->duration = 1;
+    packet->flags = AV_PKT_FLAG_KEY;
+    AVCodecApi.av_packet_rescale_ts(packet, AVRational{1, 25}, stream->time_base);
+    written = AVFormatApi.av_interleaved_write_frame(context, packet) >= 0;
+  }
+  written = written && packet && AVFormatApi.av_write_trailer(context) >= 0;
+  AVCodecApi.av_packet_free(&packet);
+  if (opened) AVFormatApi.avio_closep(&context->pb);
+  AVFormatApi.avformat_free_context(context);
+  if (!written) error = Format("%s: cannot write the noise video", {fileName});
+  return written;
 }

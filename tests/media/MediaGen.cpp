@@ -17,8 +17,8 @@ TStreamPlan Audio(const char* encoder, int program = 0) {
   return {AVMEDIA_TYPE_AUDIO, encoder, AudioBitRate, program, 1};
 }
 
-TStreamPlan Captions() {
-  return {AVMEDIA_TYPE_SUBTITLE, nullptr, 0, 0, 1};
+TStreamPlan Captions(const char* encoder = nullptr) {
+  return {AVMEDIA_TYPE_SUBTITLE, encoder, 0, 0, 1};
 }
 
 TContainerPlan PlanOf(TMediaKind kind) {
@@ -49,6 +49,8 @@ TContainerPlan PlanOf(TMediaKind kind) {
       return {"flac", {Audio("flac")}};
     case TMediaKind::Ogg:
       return {"ogg", {Video("libtheora"), Audio("libvorbis")}};
+    case TMediaKind::DvdSubtitles:
+      return {"matroska", {Video("mpeg4"), Audio("mp2"), Captions("dvdsub")}};
   }
   return {};
 }
@@ -92,6 +94,7 @@ const std::vector<TMediaKindInfo>& MediaKinds() {
       {TMediaKind::UnknownAspect, "unknown-aspect", ".mkv"},
       {TMediaKind::Flac, "flac", ".flac"},
       {TMediaKind::Ogg, "ogg", ".ogg"},
+      {TMediaKind::DvdSubtitles, "dvd-subtitles", ".mkv"},
   };
   return kinds;
 }

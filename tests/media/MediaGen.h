@@ -20,6 +20,7 @@ enum class TMediaKind {
   UnknownAspect,    // Matroska: h264 video whose sample aspect ratio is never set
   Flac,             // FLAC: flac audio only
   Ogg,              // Ogg: theora video, vorbis audio
+  DvdSubtitles,     // Matroska: mpeg4 video, mp2 audio, dvdsub bitmap captions
 };
 
 struct TMediaOptions {
@@ -59,6 +60,9 @@ bool MakeTruncatedCopy(const std::string& source, const std::string& fileName, i
 bool MakeRandomFile(const std::string& fileName, int64_t byteCount, uint32_t seed,
                     std::string& error);
 bool MakeEmptyFile(const std::string& fileName, std::string& error);
+// A Matroska file with one 64x48 MPEG-4 video stream whose packets are
+// seeded noise: no decoder can tell its picture format.
+bool MakeNoiseVideo(const std::string& fileName, uint32_t seed, std::string& error);
 
 // A temporary folder of generated clips for one test process. Clips are
 // written on first request; the folder goes with the object. Failures

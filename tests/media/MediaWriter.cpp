@@ -208,6 +208,10 @@ class TEncodedSource : public TStreamSource {
       result = AVCodecApi.avcodec_receive_packet(encoder_.get(), packet_.get());
       if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return true;
       if (result < 0) return Fail(error, "the %s encoder failed: %s", result);
+      // A picture lasts one tick of its encoder's clock; without a duration
+      // the muxer cannot place the end of the last one.
+      if (encoder_->codec_type == AVMEDIA_TYPE_VIDEO && packet_->duration <= 0)
+        packet_->duration = 1;
       AVCodecApi.av_packet_rescale_ts(packet_.get(), encoder_->time_base, stream_->time_base);
       packet_->stream_index = stream_->index;
       if (!output.WritePacket(*packet_, error)) return false;
@@ -359,13 +363,87 @@ class TCaptionSource : public TStreamSource {
   int64_t firstMs_ = 0;
 };
 
-std::unique_ptr<TStreamSource> MakeSource(AVMediaType type) {
-  switch (type) {
+// Bitmap captions at the times of the text captions: a small box whose
+// colour index changes with the caption number, encoded by a subtitle
+// encoder such as dvdsub or dvbsub.
+class TBitmapCaptionSource : public TEncodedSource {
+ public:
+  static constexpr int BoxWidth = 32;
+  static constexpr int BoxHeight = 16;
+  static constexpr int BufferSize = 65536;
+
+  bool Setup(TOutputFile& output, const TStreamPlan& plan, const TMediaOptions& options,
+             std::string& error) override {
+    if (!CreateEncoder(output, plan, error)) return false;
+    encoder_->time_base = CaptionTimeBase;
+    encoder_->width = options.Width;
+    encoder_->height = options.Height;
+    if (!OpenEncoder(error)) return false;
+    stream_->time_base = CaptionTimeBase;
+    buffer_.resize(BufferSize);
+    const double durationMs = options.DurationSec * 1000;
+    count_ = std::max<int64_t>(1, static_cast<int64_t>(std::ceil(durationMs / CaptionIntervalMs)));
+    firstMs_ = std::llround(options.StartOffsetSec * 1000);
+    return true;
+  }
+
+  double NextTimeSec() const override {
+    return static_cast<double>(next_ * CaptionIntervalMs) / 1000;
+  }
+
+  bool WriteNext(TOutputFile& output, std::string& error) override {
+    std::vector<uint8_t> pixels(BoxWidth * BoxHeight, static_cast<uint8_t>(1 + next_ % 3));
+    uint32_t palette[4] = {0x00000000, 0xffffffff, 0xffff0000, 0xff0000ff};
+    AVSubtitleRect rect{};
+    rect.x = 8;
+    rect.y = 8;
+    rect.w = BoxWidth;
+    rect.h = BoxHeight;
+    rect.nb_colors = 4;
+    rect.type = SUBTITLE_BITMAP;
+    rect.data[0] = pixels.data();
+    rect.linesize[0] = BoxWidth;
+    rect.data[1] = reinterpret_cast<uint8_t*>(palette);
+    rect.linesize[1] = sizeof palette;
+    AVSubtitleRect* rects[1] = {&rect};
+    AVSubtitle subtitle{};
+    const int64_t startMs = firstMs_ + next_ * CaptionIntervalMs;
+    subtitle.pts = startMs * 1000;
+    subtitle.end_display_time = CaptionLengthMs;
+    subtitle.num_rects = 1;
+    subtitle.rects = rects;
+    const int size =
+        AVCodecApi.avcodec_encode_subtitle(encoder_.get(), buffer_.data(), BufferSize, &subtitle);
+    if (size < 0) return Fail(error, "the %s encoder refused a caption: %s", size);
+    if (AVCodecApi.av_new_packet(packet_.get(), size) < 0) {
+      error = "out of memory writing a caption";
+      return false;
+    }
+    std::memcpy(packet_->data, buffer_.data(), size);
+    packet_->pts = packet_->dts = startMs;
+    packet_->duration = CaptionLengthMs;
+    packet_->flags |= AV_PKT_FLAG_KEY;
+    packet_->stream_index = stream_->index;
+    AVCodecApi.av_packet_rescale_ts(packet_.get(), CaptionTimeBase, stream_->time_base);
+    ++next_;
+    return output.WritePacket(*packet_, error);
+  }
+
+  bool Finish(TOutputFile& /*output*/, std::string& /*error*/) override { return true; }
+
+ private:
+  std::vector<uint8_t> buffer_;
+  int64_t firstMs_ = 0;
+};
+
+std::unique_ptr<TStreamSource> MakeSource(const TStreamPlan& plan) {
+  switch (plan.Type) {
     case AVMEDIA_TYPE_VIDEO:
       return std::make_unique<TVideoSource>();
     case AVMEDIA_TYPE_AUDIO:
       return std::make_unique<TAudioSource>();
     case AVMEDIA_TYPE_SUBTITLE:
+      if (plan.Encoder) return std::make_unique<TBitmapCaptionSource>();
       return std::make_unique<TCaptionSource>();
     default:
       return nullptr;
@@ -377,7 +455,7 @@ using TSources = std::vector<std::unique_ptr<TStreamSource>>;
 bool SetUpSources(TOutputFile& output, const TContainerPlan& plan, const TMediaOptions& options,
                   TSources& sources, std::string& error) {
   for (const TStreamPlan& streamPlan : plan.Streams) {
-    std::unique_ptr<TStreamSource> source = MakeSource(streamPlan.Type);
+    std::unique_ptr<TStreamSource> source = MakeSource(streamPlan);
     if (!source) {
       error =
           Format("cannot generate a stream of media type %d", {static_cast<int>(streamPlan.Type)});

@@ -12,7 +12,7 @@ extern "C" {
 
 struct TStreamPlan {
   AVMediaType Type = AVMEDIA_TYPE_UNKNOWN;
-  // The encoder's name; captions are written as SubRip text and need none.
+  // The encoder's name; captions without one are written as SubRip text.
   const char* Encoder = nullptr;
   int BitRate = 0;  // 0 keeps the encoder's default
   // The program the stream belongs to; 0 for none.
