@@ -11,8 +11,16 @@ all: setup
 setup:
 	@bash scripts/setup.sh $(BUILD)
 
+# The window when there is a display; otherwise the command-line conversion
+# of the sample clip.
 run: setup
-	$(BUILD)/bin/tavrelle-cli convert --profile 1 --out $(BUILD)/media/converted $(BUILD)/media/sample.mp4
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  echo "run: starting the window"; \
+	  $(BUILD)/bin/tavrelle; \
+	else \
+	  echo "run: no display (DISPLAY and WAYLAND_DISPLAY are unset); converting the sample on the command line instead"; \
+	  $(BUILD)/bin/tavrelle-cli convert --profile 1 --out $(BUILD)/media/converted $(BUILD)/media/sample.mp4; \
+	fi
 
 test: setup
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)

@@ -8,6 +8,11 @@ bool FileExists(const std::string& fileName) {
   return stat(fileName.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+bool PathExists(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0;
+}
+
 int64_t FileSizeOf(const std::string& fileName) {
   struct stat info {};
   if (stat(fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;

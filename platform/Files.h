@@ -5,6 +5,10 @@
 
 bool FileExists(const std::string& fileName);
 
+// Whether anything at all stands at the path: a file, a folder, a link
+// (dangling ones included).
+bool PathExists(const std::string& path);
+
 // Size in bytes of an existing regular file; -1 when it does not exist or
 // cannot be examined.
 int64_t FileSizeOf(const std::string& fileName);

@@ -13,6 +13,8 @@ packages=(
   libavfilter-dev libswresample-dev
   libgtest-dev libgmock-dev
   locales
+  qt6-base-dev qt6-base-dev-tools libqt6test6 qt6-qpa-plugins libgl1-mesa-dev fonts-dejavu-core
+  xvfb xauth
 )
 
 missing=()

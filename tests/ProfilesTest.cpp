@@ -78,7 +78,9 @@ TEST(Profiles, OutputNamesNeverMeetAnExistingFile) {
   folder.Touch("party (" + name + ").mp4");
   folder.Touch("party (" + name + " [1]).mp4");
   folder.Touch("party (" + name + " [2]).mp4");
-  EXPECT_EQ(MakeOutputFileName(source, ".mp4", name), folder.File("party (" + name + " [3]).mp4"));
+  std::filesystem::create_directory(folder.File("party (" + name + " [3]).mp4"));
+  std::filesystem::create_symlink(folder.File("gone"), folder.File("party (" + name + " [4]).mp4"));
+  EXPECT_EQ(MakeOutputFileName(source, ".mp4", name), folder.File("party (" + name + " [5]).mp4"));
   // Only the file name's extension goes; dots in folder names stay.
   EXPECT_EQ(MakeOutputFileName("/media/v1.2/clip", ".mp3", "MP3 MPEG Layer-3"),
             "/media/v1.2/clip (MP3 MPEG Layer-3).mp3");

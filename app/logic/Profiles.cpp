@@ -108,7 +108,8 @@ std::string TOutputNamer::Next(const std::string& source, const std::string& ext
   const std::string base = WithoutExtension(source);
   for (int counter = 0;; ++counter) {
     std::string candidate = CandidateName(base, extension, profileName, counter);
-    if (FileExists(candidate) || taken_.count(candidate)) continue;
+    // A folder or a link under the name counts as taken too.
+    if (PathExists(candidate) || taken_.count(candidate)) continue;
     taken_.insert(candidate);
     return candidate;
   }
