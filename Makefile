@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS  ?= 2
 export JOBS
 
-.PHONY: all setup run test sanitize tsan format clean
+.PHONY: all setup run test sanitize tsan fuzz mutate format clean
 
 all: setup
 
@@ -31,10 +31,19 @@ sanitize:
 
 tsan:
 	@bash scripts/setup.sh build-tsan -DTAVRELLE_SANITIZE=thread
-	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j$(JOBS)
+	TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp" ctest --test-dir build-tsan --output-on-failure -j$(JOBS)
+
+# libFuzzer targets built with clang 14 into build-fuzz/, each run for
+# FUZZ_SECONDS (default 60); findings go to build-fuzz/findings/.
+fuzz:
+	@bash scripts/fuzz.sh
+
+# The command line on MUTATIONS (default 500) damaged variants of generated media.
+mutate: setup
+	@bash scripts/mutate.sh $(BUILD)
 
 format:
 	git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz
