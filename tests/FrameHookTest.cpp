@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstring>
 #include <fstream>
+#include <ostream>
 #include <stdexcept>
 #include <thread>
 
@@ -163,6 +164,7 @@ TEST(CustomHook, PaintsTheOutputWithTheCanvasLockedAndSeesEveryPicture) {
 
 struct TCustomCase {
   const char* Name;
+  friend void PrintTo(const TCustomCase& c, std::ostream* out) { *out << c.Name; }
   // Called with the number of the picture (from 1); paints first.
   std::function<void(int number, bool& update, bool& stop)> Decide;
   std::string Looks;
@@ -213,6 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct TBeforeCase {
   const char* Name;
+  friend void PrintTo(const TBeforeCase& c, std::ostream* out) { *out << c.Name; }
   // Called with the number of the call (from 0) and the previous verdict.
   std::function<void(int call, THookAction& action)> Decide;
   std::string Looks;
