@@ -26,13 +26,6 @@ TMediaFolder& Media() {
   return folder;
 }
 
-std::vector<std::string> FileLines(const std::string& fileName) {
-  std::vector<std::string> lines;
-  std::ifstream file(fileName);
-  for (std::string line; std::getline(file, line);) lines.push_back(line);
-  return lines;
-}
-
 std::string ThreeSecondClip(TMediaKind kind, const char* name) {
   TMediaOptions options;
   options.DurationSec = 3;

@@ -9,13 +9,6 @@ TMediaFolder& Media() {
   static TMediaFolder folder("tavrelle-progress");
   return folder;
 }
-
-std::vector<std::string> FileLines(const std::string& fileName) {
-  std::vector<std::string> lines;
-  std::ifstream file(fileName);
-  for (std::string line; std::getline(file, line);) lines.push_back(line);
-  return lines;
-}
 }  // namespace
 
 TEST(ProgressReport, AudioOnlyJobReportsNoPicturesAndItsPosition) {

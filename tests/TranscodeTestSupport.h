@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -185,6 +186,14 @@ class TTranscodeJob : public TRecordingJob {
   int TerminateCount = 0;
   std::vector<TProgress> Progress;
 };
+
+// The lines of a text file, without their line ends.
+inline std::vector<std::string> FileLines(const std::string& fileName) {
+  std::vector<std::string> lines;
+  std::ifstream file(fileName);
+  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  return lines;
+}
 
 inline std::string TestOutput(TMediaFolder& folder, const std::string& name) {
   return folder.FilePath(name);
