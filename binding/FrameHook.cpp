@@ -67,6 +67,19 @@ TModuleHandle ModuleFor(const std::string& fileName) {
   return handle;
 }
 
+// A module may keep set-up state of its own beside its instances, so jobs on
+// several threads take turns in Configure and Release; Process works on its
+// instance's context and runs concurrently.
+std::mutex& ModuleSetupLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+int ConfigureEntry(FrameHookEntry& entry, THookWords& words) {
+  std::lock_guard guard(ModuleSetupLock());
+  return entry.Configure(&entry.Context, words.Count, words.Slots.data(), FrameHookMaxWords);
+}
+
 template <typename TEntryPoint>
 TEntryPoint EntryOf(TModuleHandle module, const char* name) {
   return reinterpret_cast<TEntryPoint>(GetModuleEntry(module, name));
@@ -106,8 +119,7 @@ int AddFrameHook(TFrameHookChain& chain, THookWords words) {
                      fileName);
     return NoWordsOrEntry;
   }
-  if (entry->Configure &&
-      entry->Configure(&entry->Context, words.Count, words.Slots.data(), FrameHookMaxWords) != 0) {
+  if (entry->Configure && ConfigureEntry(*entry, words) != 0) {
     AVUtilApi.av_log(nullptr, AV_LOG_ERROR, "Failed to Configure %s\n", fileName);
     return ConfigureRefused;
   }
@@ -123,7 +135,10 @@ void ProcessFrameHooks(const TFrameHookChain& chain, FrameHookPicture& picture, 
 }
 
 void ReleaseFrameHooks(TFrameHookChain& chain) {
-  for (auto& entry : chain)
-    if (entry->Release) entry->Release(entry->Context);
+  {
+    std::lock_guard guard(ModuleSetupLock());
+    for (auto& entry : chain)
+      if (entry->Release) entry->Release(entry->Context);
+  }
   chain.clear();
 }
