@@ -35,7 +35,7 @@ tsan:
 
 # libFuzzer targets built with clang 14 into build-fuzz/, each run for
 # FUZZ_SECONDS (default 60); findings go to build-fuzz/findings/.
-fuzz:
+fuzz: setup
 	@bash scripts/fuzz.sh
 
 # The command line on MUTATIONS (default 500) damaged variants of generated media.

@@ -11,19 +11,10 @@ build=$here/build-fuzz
 seconds=${FUZZ_SECONDS:-60}
 
 packages=(clang-14 libclang-rt-14-dev libfuzzer-14-dev)
-missing=()
-for p in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-  [[ "$status" == "install ok installed" ]] || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  as_root=()
-  [[ $(id -u) -ne 0 ]] && as_root=(sudo)
-  "${as_root[@]}" apt-get update -q
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+source "$here/scripts/install-missing.sh"
+install_missing "${packages[@]}"
 
-# The ordinary set-up installs the rest and builds nothing we need twice.
+# `make fuzz` runs the ordinary set-up first, which installs everything else.
 CC=clang-14 CXX=clang++-14 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTAVRELLE_SANITIZE=address -DTAVRELLE_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j"${JOBS:-2}" --target option_text_fuzzer task_records_fuzzer \

@@ -17,22 +17,8 @@ packages=(
   xvfb xauth
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-  [[ "$status" == "install ok installed" ]] || missing+=("$p")
-done
-
-if ((${#missing[@]})); then
-  echo "setup: installing ${missing[*]}"
-  as_root=()
-  if [[ $(id -u) -ne 0 ]]; then
-    command -v sudo >/dev/null || { echo "setup: run as root to install: ${missing[*]}" >&2; exit 1; }
-    as_root=(sudo)
-  fi
-  "${as_root[@]}" apt-get update -q
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+source "$here/scripts/install-missing.sh"
+install_missing "${packages[@]}"
 
 cd "$here"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE:-RelWithDebInfo} "$@" >/dev/null
